@@ -1,0 +1,122 @@
+// Measures a whole download over a pseudo-terminal against the simulator paced at 9600 baud:
+// wall time against the line-rate bound of the exchange, and the updater's CPU share.
+// Usage: download_bench [--size BYTES] [--runs N] [--sim PATH]
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/sim_process.h"
+#include "download/updater_core.h"
+#include "serial/posix_port_driver.h"
+
+namespace {
+
+class SilentDisplays final : public updater::Displays {
+ public:
+  void SetText(int, std::string_view) override {}
+  void SetNumber(int, std::uint32_t) override {}
+  void SetSignedNumber(int, std::int32_t) override {}
+  void Enable(int, bool) override {}
+  void SetProgressRange(std::uint16_t) override {}
+  void SetProgressStep(int) override {}
+  void SetProgressPos(int) override {}
+  void StepProgress() override {}
+  void ShowMessageBox(std::string_view) override {}
+  void SetCursor(updater::CursorShape) override {}
+};
+
+double Now(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+struct Result {
+  double wall = 0;
+  double bound = 0;
+  double cpu = 0;
+  bool ok = false;
+};
+
+Result RunOnce(const std::string& sim, std::uint32_t size) {
+  Result result;
+  bench::SimProcess device;
+  if (!device.Start(sim, {"--timeout", "600"})) {
+    std::fprintf(stderr, "cannot start %s\n", sim.c_str());
+    return result;
+  }
+  updater::PosixPortDriver driver({device.path().c_str(), nullptr, nullptr, nullptr});
+  updater::SystemClock clock;
+  SilentDisplays displays;
+  auto core = std::make_unique<updater::UpdaterCore>(displays, driver, clock);
+  for (std::uint32_t i = 0; i < size; ++i) {
+    core->m_download.m_image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  }
+  core->m_download.m_nFileLength = size;
+  if (!core->m_link.FindDevice()) {
+    std::fprintf(stderr, "no device on %s\n", device.path().c_str());
+    return result;
+  }
+  core->m_download.ResetReceived();
+
+  const double wall0 = Now(CLOCK_MONOTONIC);
+  const double cpu0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+  core->m_download.Download();
+  result.cpu = Now(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+  result.wall = Now(CLOCK_MONOTONIC) - wall0;
+  core->m_link.ClosePort();
+
+  // Bytes on the line in both directions: announcements and their replies, the image and its
+  // echo, '2' and '3'/'4' per block, and the end handshake; 10 bits a byte at 9600 baud.
+  const double blocks = (size + 127) / 128;
+  const double announcements = core->m_download.announcements();
+  const double bytes = 3 * announcements + 2.0 * size + 2 * blocks + 2;
+  result.bound = bytes * 10.0 / 9600.0 + 1.010;
+  result.ok = core->m_download.succeeded() && device.Wait(10000) == 0;
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint32_t size = 31743;
+  int runs = 1;
+  std::string sim = SIM47913_PATH;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--size") == 0)
+      size = static_cast<std::uint32_t>(std::atol(argv[i + 1]));
+    if (std::strcmp(argv[i], "--runs") == 0)
+      runs = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--sim") == 0)
+      sim = argv[i + 1];
+  }
+  std::vector<double> ratios, shares;
+  std::printf("%-4s %10s %10s %8s %10s %8s\n", "run", "wall s", "bound s", "ratio", "cpu s",
+              "cpu %");
+  for (int run = 1; run <= runs; ++run) {
+    const Result r = RunOnce(sim, size);
+    if (!r.ok) {
+      std::fprintf(stderr, "run %d failed\n", run);
+      return 1;
+    }
+    ratios.push_back(r.wall / r.bound);
+    shares.push_back(100.0 * r.cpu / r.wall);
+    std::printf("%-4d %10.3f %10.3f %8.4f %10.3f %8.3f\n", run, r.wall, r.bound, ratios.back(),
+                r.cpu, shares.back());
+    std::fflush(stdout);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  std::sort(shares.begin(), shares.end());
+  const std::size_t mid = ratios.size() / 2;
+  std::printf("median ratio %.4f (range %.4f..%.4f), median cpu %.3f %% (range %.3f..%.3f)\n",
+              ratios[mid], ratios.front(), ratios.back(), shares[mid], shares.front(),
+              shares.back());
+  return 0;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// The device simulator running as a child process, serving a pseudo-terminal.
+class SimProcess {
+ public:
+  SimProcess() = default;
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+  ~SimProcess();
+
+  // Starts the simulator with `args` and reads the pseudo-terminal's path it prints.
+  bool Start(const std::string& program, const std::vector<std::string>& args);
+  const std::string& path() const { return path_; }
+  // Waits for the simulator to exit; its exit status, or -1.
+  int Wait(int timeoutMs);
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+}  // namespace bench

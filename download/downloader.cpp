@@ -1,0 +1,166 @@
+#include "download/downloader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ui/resource.h"
+
+namespace updater {
+
+std::uint8_t g_programState = PROGRAM_STATE_SIZE;
+
+namespace {
+
+constexpr std::uint8_t kLengthAccepted = '1';
+constexpr std::uint8_t kBlockReceived = '2';
+constexpr std::uint8_t kMoreBlocks = '3';
+constexpr std::uint8_t kImageComplete = '4';
+constexpr std::uint8_t kEndOfDownload = '6';
+constexpr std::uint8_t kLengthRejected = '9';
+
+constexpr std::uint32_t kPauseAfterStartMs = 1000;
+constexpr std::uint32_t kPauseAfterLengthMs = 10;
+
+}  // namespace
+
+void Downloader::ResetReceived() {
+  std::memset(m_received, 0, sizeof m_received);
+  m_nReceived = 0;
+  m_nPosition = 0;
+}
+
+void Downloader::StoreReceived(std::uint8_t value) {
+  if (m_nReceived >= kReceivedSize)
+    return;  // never past the buffer, whatever the device sends
+  m_received[m_nReceived] = value;
+  ++m_nReceived;
+}
+
+void Downloader::Download() {
+  g_programState = PROGRAM_STATE_SIZE;
+  announcements_ = 0;
+  emptyBlocks_ = 0;
+  succeeded_ = false;
+
+  reporter_.Report("Inicio descarga\n");
+  clock_.Sleep(kPauseAfterStartMs);
+  reporter_.ShowOnly("Espere alrededor 1 minuto");
+
+  bool running = true;
+  while (running) {
+    switch (g_programState) {
+      case PROGRAM_STATE_SIZE:
+        running = StepSize();
+        break;
+      case PROGRAM_STATE_DATA:
+        running = StepData();
+        break;
+      case PROGRAM_STATE_END:
+        running = StepEnd();
+        break;
+      default:
+        reporter_.Report("PROGRAM_STATE_ERROR !\n");
+        running = false;
+        break;
+    }
+  }
+  ShowReceived();
+}
+
+bool Downloader::StepSize() {
+  if (m_nFileLength >= kLengthLimit) {
+    // The length does not fit the device's announcement; sending part of the image and then
+    // reporting success would mislead the operator.
+    reporter_.Report("tama\xF1o incorrecto\n");
+    g_programState = PROGRAM_STATE_ERROR;
+    return true;
+  }
+  m_nToSend = m_nFileLength;
+  ++announcements_;
+  link_.WriteByte(static_cast<int>((m_nToSend >> 8) & 0xFF));
+  link_.WriteByte(static_cast<int>(m_nToSend & 0xFF));
+  clock_.Sleep(kPauseAfterLengthMs);
+
+  const std::uint8_t reply = link_.ReadByte();
+  StoreReceived(reply);
+  ShowReceived();
+
+  if (reply == kLengthAccepted) {
+    m_nBlockCount = 0;
+    m_nPosition = 0;
+    m_nReceived = 0;
+    g_programState = PROGRAM_STATE_DATA;
+  } else if (reply == kLengthRejected) {
+    reporter_.Report("tama\xF1o incorrecto\n");
+    g_programState = PROGRAM_STATE_ERROR;
+  } else if (announcements_ >= kMaxAnnouncements) {
+    g_programState = PROGRAM_STATE_ERROR;
+  }
+  return true;
+}
+
+bool Downloader::StepData() {
+  m_nBlockCount = 0;
+  if (m_nPosition >= m_nToSend) {
+    // The device asks for another block although the image is exhausted.
+    if (emptyBlocks_ >= kMaxEmptyBlocks) {
+      g_programState = PROGRAM_STATE_ERROR;
+      return true;
+    }
+    ++emptyBlocks_;
+  }
+  while (m_nPosition < m_nToSend) {
+    link_.WriteByte(m_image[m_nPosition]);
+    ++m_nBlockCount;
+    ++m_nPosition;
+    reporter_.displays().StepProgress();
+    if (m_nBlockCount >= kBlockSize)
+      break;
+  }
+  char sent[16];
+  std::snprintf(sent, sizeof sent, "%d", static_cast<int>(m_nPosition));
+  reporter_.displays().SetText(IDC_SENT, sent);
+
+  if (link_.ReadByte() != kBlockReceived) {
+    g_programState = PROGRAM_STATE_ERROR;
+    return true;
+  }
+  if (!VerifyBlock()) {
+    reporter_.displays().ShowMessageBox("Error de comunicaci\xF3n");
+    return false;
+  }
+  const std::uint8_t reply = link_.ReadByte();
+  if (reply == kImageComplete) {
+    g_programState = PROGRAM_STATE_END;
+  } else if (reply != kMoreBlocks) {
+    g_programState = PROGRAM_STATE_ERROR;
+  }
+  return true;
+}
+
+bool Downloader::StepEnd() {
+  link_.WriteByte(kEndOfDownload);
+  if (link_.ReadByte() != kEndOfDownload) {
+    g_programState = PROGRAM_STATE_ERROR;
+    return true;
+  }
+  reporter_.Report("Descarga correcta\n");
+  ShowReceived();
+  succeeded_ = true;
+  return false;
+}
+
+int Downloader::VerifyBlock() {
+  for (std::uint32_t i = 0; i < m_nBlockCount; ++i) {
+    if (m_nReceived >= kReceivedSize || m_nReceived >= kImageSize)
+      return 0;
+    const std::uint8_t echoed = link_.ReadByte();
+    m_received[m_nReceived] = echoed;
+    if (echoed != m_image[m_nReceived])
+      return 0;
+    ++m_nReceived;
+  }
+  return 1;
+}
+
+}  // namespace updater

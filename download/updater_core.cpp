@@ -1,0 +1,80 @@
+#include "download/updater_core.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "download/image_file.h"
+#include "ui/resource.h"
+
+namespace updater {
+
+void UpdaterCore::InitState() {
+  m_report.ClearLog();
+  m_download.m_nPosition = 0;
+  std::memset(m_download.m_received, 0, sizeof m_download.m_received);
+}
+
+void UpdaterCore::OnOpenFile(FileChooser& chooser) {
+  m_report.displays().SetText(IDC_INFO, "Hay datos");
+  char path[kPathSize] = {};
+  if (!chooser.Choose(path, sizeof path))
+    return;
+  path[sizeof path - 1] = '\0';
+  LoadImage(path);
+}
+
+void UpdaterCore::LoadImage(const char* path) {
+  Displays& displays = m_report.displays();
+  ImageFile file;
+  if (!file.Open(path)) {
+    // Nothing changes: the image loaded before, if any, can still be programmed.
+    m_report.Report("No se puede abrir el archivo\n");
+    return;
+  }
+
+  Downloader& d = m_download;
+  std::memset(d.m_image, 0, sizeof d.m_image);
+  std::uint32_t length = 0;
+  const bool read = file.ReadAll(d.m_image, sizeof d.m_image, length);
+  file.Close();
+  if (!read) {
+    // Part of a file is not an image: empty everything rather than offer it for programming.
+    std::memset(d.m_image, 0, sizeof d.m_image);
+    length = 0;
+  }
+
+  d.m_nFileLength = length;
+  const char* text = reinterpret_cast<const char*>(d.m_image);
+  displays.SetText(IDC_FILE_VIEW, std::string_view(text, strnlen(text, sizeof d.m_image)));
+  displays.SetNumber(IDC_SIZE, d.m_nFileLength);
+  m_report.m_nSize = static_cast<std::int32_t>(d.m_nFileLength);
+  m_report.m_nSent = 0;
+  displays.SetProgressRange(static_cast<std::uint16_t>(d.m_nFileLength & 0xFFFF));
+  displays.SetProgressStep(1);
+  displays.SetProgressPos(0);
+  m_report.TransferCounts();
+
+  if (!read) {
+    displays.Enable(IDC_PROGRAM, false);
+    m_report.Report("No se puede abrir el archivo\n");
+    return;
+  }
+  if (d.m_nFileLength > 0)
+    displays.Enable(IDC_PROGRAM, true);
+}
+
+void UpdaterCore::OnProgram() {
+  Displays& displays = m_report.displays();
+  displays.SetText(IDC_SENT, "");
+  displays.SetCursor(CursorShape::kWait);
+  if (m_link.FindDevice()) {
+    m_download.ResetReceived();
+    m_download.Download();
+    m_link.ClosePort();
+  } else {
+    m_report.Report("No se puede conectar\n");
+  }
+  displays.SetCursor(CursorShape::kArrow);
+}
+
+}  // namespace updater

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+namespace updater {
+
+// A millisecond tick count that wraps at 2^32 (differences are taken unsigned) and a sleep.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual std::uint32_t TickCount() = 0;
+  // Sleeps `ms` milliseconds. A clock with a pump hook sleeps in short slices and runs the hook
+  // between them, so that a window keeps painting.
+  virtual void Sleep(std::uint32_t ms) = 0;
+  // Called by waiting code between its wait slices (at least every kWaitSliceMs).
+  virtual void Pump() {}
+};
+
+// The longest a single wait lasts before the waiting code pumps again.
+inline constexpr std::uint32_t kWaitSliceMs = 20;
+
+using PumpHook = void (*)(void* context);
+
+// The machine's own clock (one source file per platform).
+class SystemClock final : public Clock {
+ public:
+  std::uint32_t TickCount() override;
+  void Sleep(std::uint32_t ms) override;
+  void Pump() override {
+    if (hook_ != nullptr)
+      hook_(context_);
+  }
+  void SetPumpHook(PumpHook hook, void* context) {
+    hook_ = hook;
+    context_ = context;
+  }
+
+ private:
+  PumpHook hook_ = nullptr;
+  void* context_ = nullptr;
+};
+
+}  // namespace updater

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+#include "serial/clock.h"
+#include "serial/port_driver.h"
+#include "ui/reporter.h"
+
+namespace updater {
+
+// The serial line to the device: opening COM1 to COM4, single-byte transfers with five-second
+// time-outs, closing, and finding the port on which the device answers.
+class SerialLink {
+ public:
+  static constexpr int kPortCount = 4;
+  static constexpr std::uint32_t kTransferTimeoutMs = 5000;
+  static constexpr std::uint8_t kReadTimedOut = 0xFF;
+  static constexpr std::uint8_t kProbe = '0';
+
+  SerialLink(PortDriver& driver, Clock& clock, Reporter& reporter)
+      : driver_(driver), clock_(clock), reporter_(reporter) {}
+  SerialLink(const SerialLink&) = delete;
+  SerialLink& operator=(const SerialLink&) = delete;
+
+  // Opens and configures port `index` (0 to 3, shown as COM1 to COM4). 1 on success, 0 if not.
+  int OpenPort(std::int8_t index);
+  // Sends the low 8 bits of `value`; a byte the line does not take within 5000 ms is dropped.
+  void WriteByte(int value);
+  // The next byte received, or 0xFF when none arrived within 5000 ms.
+  std::uint8_t ReadByte();
+  // Closes m_hPort when it is open.
+  void ClosePort();
+  bool IsOpen() const { return m_hPort != kInvalidPort; }
+
+  // Probes COM1 to COM4 in turn. 1 with the port left open when a device answered '0'; 0 with
+  // every port closed when none did.
+  int FindDevice();
+
+  PortHandle m_hPort = kInvalidPort;
+  ComStat m_comStat{};
+  std::uint32_t m_dwCommErrors = 0;
+
+ private:
+  PortDriver& driver_;
+  Clock& clock_;
+  Reporter& reporter_;
+};
+
+}  // namespace updater

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fakes/core_fixture.h"
+#include "ui/resource.h"
+
+namespace {
+
+using fakes::CoreFixture;
+
+// Answers the file dialog as the test says.
+class AnsweringChooser final : public updater::FileChooser {
+ public:
+  explicit AnsweringChooser(std::string path, bool ok = true) : path_(std::move(path)), ok_(ok) {}
+  bool Choose(char* path, std::size_t capacity) override {
+    ++asked;
+    std::snprintf(path, capacity, "%s", path_.c_str());
+    return ok_;
+  }
+  int asked = 0;
+
+ private:
+  std::string path_;
+  bool ok_;
+};
+
+class ImageLoadingTest : public CoreFixture {
+ protected:
+  ImageLoadingTest() {
+    char templ[] = "/tmp/updater-image-XXXXXX";
+    dir = mkdtemp(templ);
+  }
+  ~ImageLoadingTest() override {
+    const std::string command = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = dir + "/" + name;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    return path;
+  }
+  void Load(const std::string& path) {
+    AnsweringChooser chooser(path);
+    core.OnOpenFile(chooser);
+  }
+  // A state with a 300-byte image loaded, to see what a failed load keeps.
+  void LoadFirstImage() {
+    Load(WriteFile("first.QMZ", Pattern(300)));
+    ASSERT_EQ(core.m_download.m_nFileLength, 300u);
+  }
+  void ExpectFirstImageKept() {
+    EXPECT_EQ(core.m_download.m_nFileLength, 300u);
+    EXPECT_EQ(displays.Text(IDC_SIZE), "300");
+    EXPECT_EQ(displays.progress.upper(), 300);
+    EXPECT_TRUE(displays.Enabled(IDC_PROGRAM));
+    const auto first = Pattern(300);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), core.m_download.m_image));
+  }
+
+  std::string dir;
+};
+
+TEST_F(ImageLoadingTest, ThreeHundredByteFile) {
+  displays.Enable(IDC_PROGRAM, false);
+  Load(WriteFile("fw.QMZ", Pattern(300)));
+  EXPECT_EQ(displays.Text(IDC_SIZE), "300");
+  EXPECT_EQ(displays.Text(IDC_SENT), "0");
+  EXPECT_EQ(displays.progress.upper(), 300);
+  EXPECT_EQ(displays.progress.step(), 1);
+  EXPECT_EQ(displays.progress.position(), 0);
+  EXPECT_TRUE(displays.Enabled(IDC_PROGRAM));
+  EXPECT_EQ(core.m_report.m_nSize, 300);
+  for (std::size_t i = 300; i < updater::Downloader::kImageSize; ++i) {
+    ASSERT_EQ(core.m_download.m_image[i], 0) << i;
+  }
+  EXPECT_EQ(displays.Text(IDC_INFO), "Hay datos");
+  EXPECT_TRUE(LogEntries().empty());
+}
+
+TEST_F(ImageLoadingTest, CancelShowsHayDatosAndChangesNothingElse) {
+  LoadFirstImage();
+  AnsweringChooser chooser(dir + "/other.QMZ", false);
+  displays.SetText(IDC_INFO, "Descarga correcta\n");
+  core.OnOpenFile(chooser);
+  EXPECT_EQ(chooser.asked, 1);
+  EXPECT_EQ(displays.Text(IDC_INFO), "Hay datos");
+  ExpectFirstImageKept();
+}
+
+TEST_F(ImageLoadingTest, SizesAroundTheBufferAndTheProgressRange) {
+  struct Case {
+    std::size_t fileSize;
+    std::uint32_t loaded;
+    int progressUpper;
+  };
+  for (const Case c : {Case{1, 1, 1}, Case{31743, 31743, 31743}, Case{31744, 31744, 31744},
+                       Case{65535, 65535, 65535}, Case{65536, 65536, 0}, Case{65537, 65536, 0}}) {
+    SCOPED_TRACE(c.fileSize);
+    std::vector<std::uint8_t> bytes(c.fileSize, 0x5A);
+    Load(WriteFile("sized.QMZ", bytes));
+    EXPECT_EQ(core.m_download.m_nFileLength, c.loaded);
+    EXPECT_EQ(displays.Text(IDC_SIZE), std::to_string(c.loaded));
+    EXPECT_EQ(displays.progress.upper(), c.progressUpper);
+    // The image view never reads past the buffer, even when no zero byte ends it.
+    EXPECT_EQ(displays.Text(IDC_FILE_VIEW).size(), c.loaded);
+  }
+}
+
+TEST_F(ImageLoadingTest, ShorterSecondFileLeavesNothingOfTheFirst) {
+  Load(WriteFile("long.QMZ", std::vector<std::uint8_t>(1000, 0xEE)));
+  Load(WriteFile("short.QMZ", std::vector<std::uint8_t>(10, 0x11)));
+  EXPECT_EQ(core.m_download.m_nFileLength, 10u);
+  for (std::size_t i = 10; i < updater::Downloader::kImageSize; ++i) {
+    ASSERT_EQ(core.m_download.m_image[i], 0) << i;
+  }
+}
+
+TEST_F(ImageLoadingTest, ImageViewStopsAtTheFirstZeroByte) {
+  Load(WriteFile("bin.QMZ", {'A', 'B', 0, 'C'}));
+  EXPECT_EQ(displays.Text(IDC_FILE_VIEW), "AB");
+  EXPECT_EQ(core.m_download.m_nFileLength, 4u);
+}
+
+TEST_F(ImageLoadingTest, EmptyFileLeavesTheButtonAsAnEarlierLoadSetIt) {
+  LoadFirstImage();
+  Load(WriteFile("empty.QMZ", {}));
+  EXPECT_EQ(core.m_download.m_nFileLength, 0u);
+  EXPECT_EQ(displays.Text(IDC_SIZE), "0");
+  EXPECT_TRUE(displays.Enabled(IDC_PROGRAM));
+
+  displays.Enable(IDC_PROGRAM, false);
+  Load(WriteFile("empty2.QMZ", {}));
+  EXPECT_FALSE(displays.Enabled(IDC_PROGRAM));
+}
+
+TEST_F(ImageLoadingTest, UnopenablePathsAreReportedAndChangeNothing) {
+  LoadFirstImage();
+  const std::string fifo = dir + "/fifo.QMZ";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {dir + "/missing.QMZ", dir, fifo, std::string()}) {
+    SCOPED_TRACE(path);
+    Load(path);
+    EXPECT_EQ(displays.Text(IDC_INFO), "No se puede abrir el archivo\n");
+    EXPECT_EQ(LogEntries().back(), "No se puede abrir el archivo\n");
+    ExpectFirstImageKept();
+  }
+}
+
+TEST_F(ImageLoadingTest, FileWithoutReadPermission) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root reads every file";
+  LoadFirstImage();
+  const std::string path = WriteFile("locked.QMZ", Pattern(50));
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  Load(path);
+  EXPECT_EQ(LogEntries().back(), "No se puede abrir el archivo\n");
+  ExpectFirstImageKept();
+}
+
+TEST_F(ImageLoadingTest, DeviceThatNeverEndsFillsTheBufferOnly) {
+  Load("/dev/zero");
+  EXPECT_EQ(core.m_download.m_nFileLength, 65536u);
+  EXPECT_EQ(displays.Text(IDC_FILE_VIEW), "");
+}
+
+}  // namespace
