@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/sim_process.h"
+#include "support/sim_process.h"
 #include "download/updater_core.h"
 #include "serial/posix_port_driver.h"
 
@@ -47,7 +47,7 @@ struct Result {
 
 Result RunOnce(const std::string& sim, std::uint32_t size) {
   Result result;
-  bench::SimProcess device;
+  support::SimProcess device;
   if (!device.Start(sim, {"--timeout", "600"})) {
     std::fprintf(stderr, "cannot start %s\n", sim.c_str());
     return result;

@@ -1,4 +1,4 @@
-#include "bench/sim_process.h"
+#include "support/sim_process.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-namespace bench {
+namespace support {
 
 SimProcess::~SimProcess() {
   if (pid_ > 0) {
@@ -60,4 +60,4 @@ int SimProcess::Wait(int timeoutMs) {
   return -1;
 }
 
-}  // namespace bench
+}  // namespace support

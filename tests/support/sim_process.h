@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace support {
 
 // The device simulator running as a child process, serving a pseudo-terminal.
 class SimProcess {
@@ -26,4 +26,4 @@ class SimProcess {
   std::string path_;
 };
 
-}  // namespace bench
+}  // namespace support
