@@ -73,10 +73,10 @@ class DeviceModel {
   Phase phase_ = Phase::kWaitProbe;
   bool complete_ = false;
   std::uint8_t image_[kImageCapacity] = {};
-  std::uint32_t imageLength_ = 0;   // announced length of the current download
-  std::uint32_t received_ = 0;      // image bytes received so far
-  std::uint32_t blockFill_ = 0;     // bytes of the current block received
-  std::uint32_t blockSize_ = 0;     // bytes the current block holds when full
+  std::uint32_t imageLength_ = 0;  // announced length of the current download
+  std::uint32_t received_ = 0;     // image bytes received so far
+  std::uint32_t blockFill_ = 0;    // bytes of the current block received
+  std::uint32_t blockSize_ = 0;    // bytes the current block holds when full
   std::uint32_t lastAnnounced_ = 0;
   std::uint8_t lengthHigh_ = 0;
   bool mute_ = false;  // a withheld block acknowledgement silences the device for good
