@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdint>
+
+#include "serial/clock.h"
+#include "support/pty_pair.h"
+
+namespace updater {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+long long MsSince(Steady::time_point t0) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count();
+}
+
+TEST(SystemClock, TickCountIsTheMonotonicClockInMilliseconds) {
+  SystemClock clock;
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const auto expected =
+      static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
+  const std::uint32_t tick = clock.TickCount();
+  EXPECT_LT(static_cast<std::uint32_t>(tick - expected), 1000u);
+}
+
+TEST(SystemClock, SleepLastsThroughSignals) {
+  SystemClock clock;
+  test::ScopedInterrupts interrupts(10);
+  const auto t0 = Steady::now();
+  clock.Sleep(120);
+  EXPECT_GE(MsSince(t0), 120);
+}
+
+void CountPump(void* context) {
+  ++*static_cast<int*>(context);
+}
+
+TEST(SystemClock, SleepWithAHookPumpsBetweenSlices) {
+  SystemClock clock;
+  int pumps = 0;
+  clock.SetPumpHook(CountPump, &pumps);
+  test::ScopedInterrupts interrupts(7);
+  const auto t0 = Steady::now();
+  clock.Sleep(5 * kWaitSliceMs);
+  EXPECT_GE(MsSince(t0), 5 * kWaitSliceMs);
+  EXPECT_GE(pumps, 4);
+
+  pumps = 0;
+  clock.Sleep(0);
+  EXPECT_EQ(pumps, 0);
+}
+
+}  // namespace
+}  // namespace updater
