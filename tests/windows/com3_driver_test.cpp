@@ -1,0 +1,152 @@
+#include <windows.h>
+
+#include <cstring>
+
+#include "serial/win32_line_settings.h"
+#include "serial/win32_port_driver.h"
+#include "windows/com3_device.h"
+
+namespace {
+
+using updater::kInvalidPort;
+using updater::WaitResult;
+
+// The Win32 driver on its own, against the well-behaved simulator, which says nothing until it
+// is probed.
+class Com3Driver : public win32test::Com3Test {
+ protected:
+  Com3Driver() : Com3Test("well-behaved") {}
+  ~Com3Driver() override {
+    if (port != kInvalidPort)
+      driver.Close(port);
+  }
+  HANDLE handle() const { return reinterpret_cast<HANDLE>(port); }
+  static updater::LineSettings ProgramSettings() {
+    updater::LineSettings s;
+    s.baudRate = 9600;
+    s.byteSize = 8;
+    s.binary = true;
+    return s;
+  }
+  static std::uint64_t CpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ms = [](const FILETIME& t) {
+      return ((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000;
+    };
+    return ms(kernel) + ms(user);
+  }
+
+  updater::Win32PortDriver driver;
+  updater::PortHandle port = kInvalidPort;
+};
+
+TEST_F(Com3Driver, OnlyTheFourPortNamesOpenAndAbsentPortsFail) {
+  EXPECT_EQ(driver.Open("COM1"), kInvalidPort);
+  EXPECT_EQ(driver.Open("COM2"), kInvalidPort);
+  for (const char* name : {"COM5", "COM0", "COM31", "COM", "com3", "\\\\.\\COM3", ""}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(driver.Open(name), kInvalidPort);
+  }
+  EXPECT_EQ(driver.Open(nullptr), kInvalidPort);
+}
+
+// Open asks for no sharing; Windows' serial driver then refuses a second opener, Wine does not
+// (it shares a device file), so only the release at Close is checked here.
+TEST_F(Com3Driver, AClosedPortOpensAgain) {
+  port = driver.Open("COM3");
+  ASSERT_NE(port, kInvalidPort);
+  driver.Close(port);
+  port = driver.Open("COM3");
+  EXPECT_NE(port, kInvalidPort);
+}
+
+TEST_F(Com3Driver, OpenBoundsOnlyAMissingWriteTimeout) {
+  HANDLE raw = CreateFileA("COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(raw, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS found{};
+  ASSERT_TRUE(GetCommTimeouts(raw, &found));
+  CloseHandle(raw);
+
+  port = driver.Open("COM3");
+  ASSERT_NE(port, kInvalidPort);
+  COMMTIMEOUTS now{};
+  ASSERT_TRUE(GetCommTimeouts(handle(), &now));
+  COMMTIMEOUTS expected = found;
+  updater::win32::BoundWriteTimeouts(expected);
+  EXPECT_EQ(std::memcmp(&now, &expected, sizeof now), 0);
+  EXPECT_TRUE(now.WriteTotalTimeoutConstant != 0 || now.WriteTotalTimeoutMultiplier != 0);
+}
+
+TEST_F(Com3Driver, LineSettingsTakeTheSixValuesAndTheRestStaysAsFound) {
+  port = driver.Open("COM3");
+  ASSERT_NE(port, kInvalidPort);
+  DCB found{};
+  found.DCBlength = sizeof found;
+  ASSERT_TRUE(GetCommState(handle(), &found));
+
+  updater::LineSettings reported;
+  ASSERT_TRUE(driver.GetLineSettings(port, reported));
+  EXPECT_EQ(reported.parity, found.Parity);
+  const updater::LineSettings wanted = ProgramSettings();
+  EXPECT_TRUE(driver.SetLineSettings(port, wanted));
+
+  updater::LineSettings now;
+  ASSERT_TRUE(driver.GetLineSettings(port, now));
+  EXPECT_EQ(now.baudRate, 9600u);
+  EXPECT_EQ(now.byteSize, 8);
+  EXPECT_EQ(now.stopBits, 0);
+  EXPECT_TRUE(now.binary);
+  EXPECT_FALSE(now.parityCheck);
+  DCB after{};
+  after.DCBlength = sizeof after;
+  ASSERT_TRUE(GetCommState(handle(), &after));
+  // A pseudo-terminal has no RTS line; Wine reports it enabled whatever was set.
+  DCB expected = updater::win32::ApplyLineSettings(found, wanted);
+  expected.fRtsControl = after.fRtsControl;
+  EXPECT_EQ(std::memcmp(&after, &expected, sizeof after), 0);
+}
+
+TEST_F(Com3Driver, AWaitingByteIsReadAtOnceAndNothingIsReadWhenNoneWaits) {
+  port = driver.Open("COM3");
+  ASSERT_NE(port, kInvalidPort);
+  ASSERT_TRUE(driver.SetLineSettings(port, ProgramSettings()));
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(driver.WriteByte(port, '0', moved));
+  ASSERT_EQ(moved, 1u);
+
+  ASSERT_EQ(driver.WaitReadable(port, 5000), WaitResult::kReady);
+  std::uint32_t errors = 0;
+  updater::ComStat stat;
+  ASSERT_TRUE(driver.ClearErrors(port, errors, stat));
+  EXPECT_EQ(stat.cbInQue, 1u);
+  std::uint8_t value = 0;
+  ASSERT_TRUE(driver.ReadByte(port, value, moved));
+  EXPECT_EQ(moved, 1u);
+  EXPECT_EQ(value, '0');
+
+  // The device now waits for the length; a read must not wait for it.
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(driver.ReadByte(port, value, moved));
+  EXPECT_EQ(moved, 0u);
+  EXPECT_LT(GetTickCount() - start, 3000u);
+}
+
+TEST_F(Com3Driver, ASilentLineWaitsOutTheLimitWithTheProcessorIdle) {
+  port = driver.Open("COM3");
+  ASSERT_NE(port, kInvalidPort);
+  ASSERT_TRUE(driver.SetLineSettings(port, ProgramSettings()));
+  const std::uint64_t cpuBefore = CpuMs();
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(driver.WaitReadable(port, 1000), WaitResult::kTimedOut);
+  const DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 1000u);
+  EXPECT_LT(elapsed, 10000u);
+  // A busy poll would take the whole second of processor time.
+  EXPECT_LT(CpuMs() - cpuBefore, 500u);
+  // Nothing is queued for sending, so the line takes a byte.
+  EXPECT_EQ(driver.WaitWritable(port, 1000), WaitResult::kReady);
+}
+
+}  // namespace
