@@ -148,7 +148,8 @@ void DeviceModel::FinishBlock() {
   Send(kBlockReceived);
   if (count > 0) {
     const long start = static_cast<long>(received_ - count);
-    if (faults_.wrongEchoOffset >= start && faults_.wrongEchoOffset < start + static_cast<long>(count)) {
+    if (faults_.wrongEchoOffset >= start &&
+        faults_.wrongEchoOffset < start + static_cast<long>(count)) {
       const auto index = static_cast<std::size_t>(faults_.wrongEchoOffset - start);
       block_[index] = static_cast<std::uint8_t>(~block_[index]);
       echoAltered_ = true;
