@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace updater::test {
@@ -35,7 +36,7 @@ PtyPair::PtyPair() {
     master_ = slave_ = -1;
     return;
   }
-  std::strncpy(slavePath_, name, sizeof slavePath_ - 1);
+  std::snprintf(slavePath_, sizeof slavePath_, "%s", name);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   fcntl(slave_, F_SETFD, FD_CLOEXEC);

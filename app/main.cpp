@@ -1,0 +1,7 @@
+#include "app/updater_app.h"
+
+int main(int argc, char** argv) {
+  CUpdaterApp app(argc, argv);
+  app.InitInstance();
+  return 0;
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "download/updater_core.h"
+#include "serial/clock.h"
+#include "serial/posix_port_driver.h"
+
+class QWidget;
+
+namespace guitest {
+
+// Answers the open-file dialog as the operator would: a path, or Cancel.
+class ScriptedChooser final : public updater::FileChooser {
+ public:
+  bool Choose(char* path, std::size_t capacity) override;
+
+  void Answer(const QString& path) { path_ = path; }
+  void Cancel() { path_.clear(); }
+  int calls() const { return calls_; }
+
+ private:
+  QString path_;
+  int calls_ = 0;
+};
+
+// Real elapsed time plus every pause asked for, without pausing: waits on the line are real,
+// fixed pauses cost nothing. Pumps through its hook like the system clock.
+class SkippingClock final : public updater::Clock {
+ public:
+  std::uint32_t TickCount() override;
+  void Sleep(std::uint32_t ms) override;
+  void Pump() override;
+  void SetPumpHook(updater::PumpHook hook, void* context) {
+    hook_ = hook;
+    context_ = context;
+  }
+  long pumps() const { return pumps_; }
+
+ private:
+  std::uint32_t skipped_ = 0;
+  updater::PumpHook hook_ = nullptr;
+  void* context_ = nullptr;
+  long pumps_ = 0;
+};
+
+// COM1 to COM4 for the real POSIX driver: paths that do not exist, except those set.
+class PortTable {
+ public:
+  explicit PortTable(const QTemporaryDir& dir);
+  void Set(int index, const std::string& path) { paths_[static_cast<std::size_t>(index)] = path; }
+  updater::PosixPortDriver::PathTable table() const;
+
+ private:
+  std::array<std::string, 4> paths_;
+};
+
+// The device simulator as its own process on a pseudo-terminal.
+class SimDevice {
+ public:
+  ~SimDevice();
+  // Starts sim47913 with `args` (plus a time-out) and reads the terminal's path.
+  bool Start(const QStringList& args);
+  const std::string& path() const { return path_; }
+  // Waits for the simulator to exit; its exit code, or -1 if it did not exit in time.
+  int Finish(int timeoutMs);
+
+ private:
+  QProcess process_;
+  std::string path_;
+};
+
+// Writes `size` bytes, none of them zero, to `name` in `dir`; the path, or empty on failure.
+QString WriteImage(const QTemporaryDir& dir, const QString& name, int size);
+
+// Runs `act` on the first widget `find` returns, polling from the event loop (modal dialogs and
+// menus are answered this way); gives up after `timeoutMs`.
+void WhenShown(std::function<QWidget*()> find, std::function<void(QWidget*)> act,
+               int timeoutMs = 10000);
+// The active modal dialog of type T, or the open popup menu.
+QWidget* ActiveModal();
+QWidget* ActivePopup();
+
+}  // namespace guitest

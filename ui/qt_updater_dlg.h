@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <cstdint>
+#include <string_view>
+
+#include "download/updater_core.h"
+#include "serial/clock.h"
+#include "serial/port_driver.h"
+#include "serial/posix_port_driver.h"
+#include "ui/displays.h"
+#include "ui/progress_model.h"
+#include "ui/qt_dialog_units.h"
+#include "ui/qt_file_chooser.h"
+
+class QContextMenuEvent;
+class QMenu;
+class QProgressBar;
+
+// The main window (IDD_UPDATER_DIALOG). It owns the core by value and shows the core's displays
+// with Qt widgets; each control's objectName is its identifier ("IDC_OPEN", ...).
+class CUpdaterDlg : public QDialog, public updater::Displays {
+  Q_OBJECT
+
+ public:
+  // The machine's own serial ports, clock and file dialog.
+  explicit CUpdaterDlg(QWidget* parent = nullptr);
+  // Other ports, clock and file chooser (tests, the simulator). A SystemClock gets the window's
+  // pump hook; another clock can be given it with SetPumpHook(&CUpdaterDlg::PumpHook, dlg).
+  CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock, updater::FileChooser& chooser,
+              QWidget* parent = nullptr);
+  ~CUpdaterDlg() override;
+  CUpdaterDlg(const CUpdaterDlg&) = delete;
+  CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
+
+  // updater::Displays
+  void SetText(int id, std::string_view text) override;
+  void SetNumber(int id, std::uint32_t value) override;
+  void SetSignedNumber(int id, std::int32_t value) override;
+  void Enable(int id, bool enabled) override;
+  void SetProgressRange(std::uint16_t upper) override;
+  void SetProgressStep(int step) override;
+  void SetProgressPos(int position) override;
+  void StepProgress() override;
+  void ShowMessageBox(std::string_view text) override;
+  void SetCursor(updater::CursorShape shape) override;
+
+  // The control with this identifier, or nullptr.
+  QWidget* GetDlgItem(int id) const;
+  // The dialog font's base units, from which the template's positions become pixels.
+  const updater::DialogBaseUnits& base_units() const { return m_units; }
+  const updater::ProgressModel& progress() const { return m_progress; }
+  updater::UpdaterCore& core() { return m_core; }
+  bool IsRunning() const { return m_bRunning; }
+
+  // Runs pending painting and timer events; the operator's input to this window and requests to
+  // close it are dropped while a run lasts. `dlg` is the CUpdaterDlg.
+  static void PumpHook(void* dlg);
+
+  // The system-menu command: IDM_ABOUTBOX (low four bits ignored) opens the About box.
+  void OnSysCommand(unsigned nID);
+  // The context menu: a separator and "Acerca de...", which opens the About box.
+  void FillSystemMenu(QMenu& menu);
+
+ public slots:
+  void OnOpenFile();
+  void OnProgram();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void CreateFromTemplate();
+  void OnInitDialog();
+  void ApplyProgress();
+  void PlaceWindow();
+  void SetControlText(int id, const QString& text);
+  bool IsOwnInput(QObject* watched) const;
+  void PumpEvents();
+
+  // Used by the default constructor; left idle when others are injected.
+  updater::PosixPortDriver m_systemDriver;
+  updater::SystemClock m_systemClock;
+  updater::QtFileChooser m_fileChooser;
+
+  updater::FileChooser& m_chooser;
+  updater::SystemClock* m_pumpedClock = nullptr;  // the clock that holds our pump hook
+  QIcon m_hIcon;
+  updater::DialogBaseUnits m_units;
+  updater::ProgressModel m_progress;
+  QProgressBar* m_progressBar = nullptr;
+  bool m_bRunning = false;
+  bool m_bWaitCursor = false;
+  bool m_bShown = false;
+  bool m_bExposed = false;
+
+  // Last: it reports through the displays above from its first call.
+  updater::UpdaterCore m_core;
+};
