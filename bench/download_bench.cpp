@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "support/sim_process.h"
 #include "download/updater_core.h"
 #include "serial/posix_port_driver.h"
+#include "support/sim_process.h"
 
 namespace {
 
