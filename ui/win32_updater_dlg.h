@@ -1,0 +1,106 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "download/updater_core.h"
+#include "serial/clock.h"
+#include "serial/port_driver.h"
+#include "serial/win32_port_driver.h"
+#include "ui/displays.h"
+#include "ui/progress_model.h"
+#include "ui/reporter.h"
+#include "ui/win32_file_chooser.h"
+
+// The main window (IDD_UPDATER_DIALOG) as a Win32 dialog procedure. It owns the core by value and
+// shows the core's displays through the dialog's controls; texts go to the ANSI calls as the
+// Windows-1252 bytes they are.
+class CUpdaterDlg final : public updater::Displays {
+ public:
+  // The application's name: the caption of its message boxes.
+  static constexpr const char* kApplicationName = "Actualizador";
+  static constexpr const char* kTitle = "Actualizador 47913";
+
+  // The machine's own serial ports, clock and open-file dialog. `instance` holds the dialog
+  // templates (the program's module when null).
+  explicit CUpdaterDlg(HINSTANCE instance = nullptr);
+  // Other ports, clock and file chooser (tests). A SystemClock gets the window's pump hook;
+  // another clock can be given it with SetPumpHook(&CUpdaterDlg::PumpHook, dlg).
+  CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock, updater::FileChooser& chooser,
+              HINSTANCE instance = nullptr);
+  ~CUpdaterDlg() override;
+  CUpdaterDlg(const CUpdaterDlg&) = delete;
+  CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
+
+  // Runs the window modally; returns IDOK or IDCANCEL, or -1 when it could not be created.
+  INT_PTR DoModal(HWND parent = nullptr);
+  // Creates the window without a modal loop of its own (the caller pumps); null on failure.
+  // Ending it (Escape, the close box) destroys it.
+  HWND Create(HWND parent = nullptr);
+  HWND GetSafeHwnd() const { return m_hWnd; }
+
+  // updater::Displays
+  void SetText(int id, std::string_view text) override;
+  void SetNumber(int id, std::uint32_t value) override;
+  void SetSignedNumber(int id, std::int32_t value) override;
+  void Enable(int id, bool enabled) override;
+  void SetProgressRange(std::uint16_t upper) override;
+  void SetProgressStep(int step) override;
+  void SetProgressPos(int position) override;
+  void StepProgress() override;
+  void ShowMessageBox(std::string_view text) override;
+  void SetCursor(updater::CursorShape shape) override;
+
+  const updater::ProgressModel& progress() const { return m_progress; }
+  updater::UpdaterCore& core() { return m_core; }
+  bool IsRunning() const { return m_bRunning; }
+
+  // What the core runs while it waits: paints and timers are served, the operator's input and
+  // close requests are dropped. `dlg` is the CUpdaterDlg.
+  static void PumpHook(void* dlg);
+  void PumpMessages();
+
+  // Where the icon goes in a minimised window's client area of this size.
+  static POINT IconOrigin(int width, int height, int cxIcon, int cyIcon);
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  BOOL OnInitDialog();
+  // True when handled; false leaves the command to the default handling.
+  bool OnSysCommand(UINT nID, LPARAM lParam);
+  bool OnPaint();
+  HICON OnQueryDragIcon() const { return m_hIcon; }
+  bool OnCommand(WPARAM wParam);
+  void OnOpenFile();
+  void OnProgram();
+  void EndWith(INT_PTR result);
+  void DropInput();
+  void ApplyProgressPos();
+  // `text` zero-terminated in m_text, cut to its capacity.
+  const char* Terminated(std::string_view text);
+
+  // Used by the default constructor; left idle when others are injected.
+  updater::Win32PortDriver m_systemDriver;
+  updater::SystemClock m_systemClock;
+  Win32FileChooser m_fileChooser;
+
+  updater::FileChooser& m_chooser;
+  updater::SystemClock* m_pumpedClock = nullptr;  // the clock that holds our pump hook
+  HINSTANCE m_hInstance;
+  HWND m_hWnd = nullptr;
+  HICON m_hIcon = nullptr;
+  updater::ProgressModel m_progress;
+  bool m_bModal = false;
+  bool m_bRunning = false;
+  bool m_bWaitCursor = false;
+  // The longest text a display receives: the whole image or the whole log, and a terminator.
+  char m_text[updater::Reporter::kLogSize + 1] = {};
+
+  // Last: it reports through the displays above from its first call.
+  updater::UpdaterCore m_core;
+};
