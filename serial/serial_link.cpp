@@ -46,7 +46,10 @@ void SerialLink::WriteByte(int value) {
     const std::uint32_t now = clock_.TickCount();
     if (deadline.Expired(now))
       return;  // dropped; the missing reply tells the caller
-    driver_.WaitWritable(m_hPort, deadline.NextWait(now, kWaitSliceMs));
+    // A broken line (hung up, unplugged) never takes the byte on this handle: waiting out the
+    // rest of the 5000 ms would only stretch a failed run by that much for every byte.
+    if (driver_.WaitWritable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) == WaitResult::kError)
+      return;
     clock_.Pump();
   }
 }

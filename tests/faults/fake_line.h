@@ -1,0 +1,156 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/updater_core.h"
+#include "fakes/fake_clock.h"
+#include "fakes/fake_displays.h"
+#include "fakes/fake_port_driver.h"
+#include "sim/device_model.h"
+
+namespace faults {
+
+// The fake driver, with a dropped line reported the way the real drivers report it: a wait on
+// it lasts its whole limit and then says the line is broken.
+class BrokenLineDriver final : public updater::PortDriver {
+ public:
+  BrokenLineDriver(fakes::FakePortDriver& inner, fakes::FakeClock& clock)
+      : inner_(inner), clock_(clock) {}
+
+  updater::PortHandle Open(const char* name) override { return inner_.Open(name); }
+  bool GetLineSettings(updater::PortHandle p, updater::LineSettings& s) override {
+    return inner_.GetLineSettings(p, s);
+  }
+  bool SetLineSettings(updater::PortHandle p, const updater::LineSettings& s) override {
+    return inner_.SetLineSettings(p, s);
+  }
+  bool ClearErrors(updater::PortHandle p, std::uint32_t& e, updater::ComStat& s) override {
+    return inner_.ClearErrors(p, e, s);
+  }
+  bool ReadByte(updater::PortHandle p, std::uint8_t& v, std::uint32_t& n) override {
+    return inner_.ReadByte(p, v, n);
+  }
+  bool WriteByte(updater::PortHandle p, std::uint8_t v, std::uint32_t& n) override {
+    ++writeCalls;
+    return inner_.WriteByte(p, v, n);
+  }
+  updater::WaitResult WaitReadable(updater::PortHandle p, std::uint32_t ms) override {
+    return inner_.WaitReadable(p, ms);
+  }
+  updater::WaitResult WaitWritable(updater::PortHandle p, std::uint32_t ms) override {
+    if (p >= 0 && p < 4 && inner_.port(static_cast<int>(p)).hungUp) {
+      clock_.Advance(ms);
+      return updater::WaitResult::kError;
+    }
+    return inner_.WaitWritable(p, ms);
+  }
+  void Close(updater::PortHandle p) override { inner_.Close(p); }
+
+  long writeCalls = 0;
+
+ private:
+  fakes::FakePortDriver& inner_;
+  fakes::FakeClock& clock_;
+};
+
+// The device model on a fake port, with a delay of its own for each reply (by reply number, 0
+// being the probe reply) and switches that stop the line after a number of host bytes.
+class TimedDevicePeer final : public fakes::Peer, public sim::ReplySink {
+ public:
+  explicit TimedDevicePeer(const sim::DeviceFaults& faults = {})
+      : faults_(faults), model_(faults_, *this) {}
+  void Attach(fakes::FakePort& port) {
+    port_ = &port;
+    port.present = true;
+    port.peer = this;
+  }
+  void OnHostByte(std::uint8_t value, fakes::FakePort& port) override {
+    ++hostBytes_;
+    if (stallAfterHostBytes >= 0 && hostBytes_ >= stallAfterHostBytes)
+      port.writeStalled = true;
+    model_.OnHostByte(value);
+    if (model_.hung_up())
+      port.hungUp = true;
+  }
+  void OnLineClosed() override { model_.LineClosed(); }
+  void Reply(const std::uint8_t* bytes, std::size_t count) override {
+    const auto it = delays.find(replies_);
+    ++replies_;
+    port_->Deliver(bytes, count, it != delays.end() ? it->second : defaultDelayMs);
+  }
+  sim::DeviceModel& model() { return model_; }
+
+  std::uint32_t defaultDelayMs = 0;
+  std::map<long, std::uint32_t> delays;
+  long stallAfterHostBytes = -1;  // the line takes no more bytes after this one
+
+ private:
+  sim::DeviceFaults faults_;
+  sim::DeviceModel model_;
+  fakes::FakePort* port_ = nullptr;
+  long replies_ = 0;
+  long hostBytes_ = 0;
+};
+
+// The core over fake ports and a fake clock, through BrokenLineDriver.
+class FakeLineTest : public ::testing::Test {
+ protected:
+  FakeLineTest() : fake(clock), driver(fake, clock), core(displays, driver, clock) {
+    core.InitState();
+  }
+
+  TimedDevicePeer& Attach(int index, const sim::DeviceFaults& faults = {}) {
+    peers.push_back(std::make_unique<TimedDevicePeer>(faults));
+    fakes::FakePort& port = fake.port(index);
+    port.hungUp = false;
+    port.writeStalled = false;
+    peers.back()->Attach(port);
+    return *peers.back();
+  }
+  // An image without 0xFF, so that a timed-out echo byte never passes the comparison.
+  void SetImage(std::size_t length) {
+    auto& d = core.m_download;
+    std::fill(std::begin(d.m_image), std::end(d.m_image), 0);
+    for (std::size_t i = 0; i < length; ++i)
+      d.m_image[i] = static_cast<std::uint8_t>((i * 37 + 11) % 255);
+    d.m_nFileLength = static_cast<std::uint32_t>(length);
+  }
+  std::vector<std::string> Log() const {
+    std::vector<std::string> entries;
+    const std::string log(core.m_report.m_log, core.m_report.log_length());
+    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+      entries.push_back(log.substr(start, end - start));
+    }
+    return entries;
+  }
+  // One run; its fake duration in ms.
+  std::uint32_t Run() {
+    const std::uint32_t start = clock.now();
+    core.OnProgram();
+    return clock.now() - start;
+  }
+  void ExpectEverythingClosed() {
+    EXPECT_EQ(fake.open_port_count(), 0);
+    EXPECT_EQ(fake.calls_on_closed_handles(), 0);
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(fake.port(i).opens, fake.port(i).closes) << "COM" << i + 1;
+    EXPECT_FALSE(core.m_link.IsOpen());
+    EXPECT_EQ(displays.cursor, updater::CursorShape::kArrow);
+  }
+
+  fakes::FakeClock clock;
+  fakes::FakeDisplays displays;
+  fakes::FakePortDriver fake;
+  BrokenLineDriver driver;
+  updater::UpdaterCore core;
+  std::vector<std::unique_ptr<TimedDevicePeer>> peers;
+};
+
+}  // namespace faults

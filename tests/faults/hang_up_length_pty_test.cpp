@@ -1,0 +1,44 @@
+// A device that drops the line while the length is announced. Its own binary: the ten
+// announcements each wait out a 5000 ms read, so it runs beside the other suites.
+
+#include "faults/pty_fixture.h"
+
+namespace faults {
+namespace {
+
+TEST_F(PtyFaultTest, DeviceHangingUpDuringTheLengthCostsTenReadsAndNoWrites) {
+  const std::string link = dir + "/COM1";
+  support::SimProcess dropping;
+  // Host byte 2 is the length's high byte: the line drops as it arrives.
+  StartSim(dropping, {"--link", link, "--hang-up-after=2"});
+  MakeCore({link.c_str(), nullptr, nullptr, nullptr});
+  LoadImage(300);
+  const int descriptors = OpenDescriptorCount();
+
+  const auto t0 = Steady::now();
+  core->OnProgram();
+  const long long ms = MsSince(t0);
+  const std::vector<std::string> expected = {"Probando COM1 ...\n", "COM1 abierto\n",
+                                             "Conectado a equipo en COM1", "Inicio descarga\n",
+                                             "PROGRAM_STATE_ERROR !\n"};
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(core->m_download.announcements(), 10);
+  // Ten replies time out after 5000 ms each. The 18 length bytes written after the hang-up are
+  // dropped at once: waiting 5000 ms for each on a line that is gone would add 90 s.
+  EXPECT_GE(ms, 10 * 5000);
+  EXPECT_LT(ms, 10 * 5000 + 30000);
+  // What was stored of the replies: ten time-outs.
+  EXPECT_EQ(core->m_download.m_nReceived, 10u);
+  EXPECT_FALSE(core->m_link.IsOpen());
+  EXPECT_EQ(dropping.Wait(20000), 2);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+
+  support::SimProcess back;
+  StartSim(back, {"--link", link});
+  core->OnProgram();
+  EXPECT_EQ(Log().back(), "Descarga correcta\n");
+  EXPECT_EQ(back.Wait(20000), 0);
+}
+
+}  // namespace
+}  // namespace faults
