@@ -78,7 +78,14 @@ bool Downloader::StepSize() {
   m_nToSend = m_nFileLength;
   ++announcements_;
   link_.WriteByte(static_cast<int>((m_nToSend >> 8) & 0xFF));
+  const bool highDropped = link_.write_dropped();
   link_.WriteByte(static_cast<int>(m_nToSend & 0xFF));
+  if (highDropped || link_.write_dropped()) {
+    // A line that takes nothing for five seconds would take ten announcements of three
+    // time-outs each to give up on; the device cannot have heard this one.
+    g_programState = PROGRAM_STATE_ERROR;
+    return true;
+  }
   clock_.Sleep(kPauseAfterLengthMs);
 
   const std::uint8_t reply = link_.ReadByte();
@@ -111,6 +118,10 @@ bool Downloader::StepData() {
   }
   while (m_nPosition < m_nToSend) {
     link_.WriteByte(m_image[m_nPosition]);
+    // The line took nothing for five seconds: the rest of the block would cost as much a byte.
+    // The device, short of bytes, sends no '2', and the block ends as unacknowledged.
+    if (link_.write_dropped())
+      break;
     ++m_nBlockCount;
     ++m_nPosition;
     reporter_.displays().StepProgress();

@@ -39,10 +39,13 @@ int SerialLink::OpenPort(std::int8_t index) {
 void SerialLink::WriteByte(int value) {
   const auto byte = static_cast<std::uint8_t>(value & 0xFF);
   const Deadline deadline(clock_.TickCount(), kTransferTimeoutMs);
+  writeDropped_ = true;
   for (;;) {
     std::uint32_t written = 0;
-    if (driver_.WriteByte(m_hPort, byte, written) && written == 1)
+    if (driver_.WriteByte(m_hPort, byte, written) && written == 1) {
+      writeDropped_ = false;
       return;
+    }
     const std::uint32_t now = clock_.TickCount();
     if (deadline.Expired(now))
       return;  // dropped; the missing reply tells the caller

@@ -26,6 +26,8 @@ class SerialLink {
   int OpenPort(std::int8_t index);
   // Sends the low 8 bits of `value`; a byte the line does not take within 5000 ms is dropped.
   void WriteByte(int value);
+  // Whether the last WriteByte dropped its byte.
+  bool write_dropped() const { return writeDropped_; }
   // The next byte received, or 0xFF when none arrived within 5000 ms.
   std::uint8_t ReadByte();
   // Closes m_hPort when it is open.
@@ -44,6 +46,7 @@ class SerialLink {
   PortDriver& driver_;
   Clock& clock_;
   Reporter& reporter_;
+  bool writeDropped_ = false;
 };
 
 }  // namespace updater
