@@ -12,6 +12,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
 #include "fakes/fake_port_driver.h"
+#include "fakes/log_entries.h"
 
 namespace fakes {
 
@@ -20,16 +21,7 @@ class CoreFixture : public ::testing::Test {
  protected:
   CoreFixture() : driver(clock), core(displays, driver, clock) { core.InitState(); }
 
-  // The log split into its entries (each without its CR LF).
-  std::vector<std::string> LogEntries() const {
-    std::vector<std::string> entries;
-    const std::string log(core.m_report.m_log, core.m_report.log_length());
-    std::size_t start = 0;
-    for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      entries.push_back(log.substr(start, end - start));
-    }
-    return entries;
-  }
+  std::vector<std::string> LogEntries() const { return fakes::LogEntries(core.m_report); }
 
   // A device on the given port (0 to 3) that answers as the faults say.
   DevicePeer& AttachDevice(int index, const sim::DeviceFaults& faults = {}) {

@@ -12,6 +12,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
 #include "fakes/fake_port_driver.h"
+#include "fakes/log_entries.h"
 #include "sim/device_model.h"
 
 namespace faults {
@@ -121,15 +122,7 @@ class FakeLineTest : public ::testing::Test {
       d.m_image[i] = static_cast<std::uint8_t>((i * 37 + 11) % 255);
     d.m_nFileLength = static_cast<std::uint32_t>(length);
   }
-  std::vector<std::string> Log() const {
-    std::vector<std::string> entries;
-    const std::string log(core.m_report.m_log, core.m_report.log_length());
-    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-      entries.push_back(log.substr(start, end - start));
-    }
-    return entries;
-  }
+  std::vector<std::string> Log() const { return fakes::LogEntries(core.m_report); }
   // One run; its fake duration in ms.
   std::uint32_t Run() {
     const std::uint32_t start = clock.now();

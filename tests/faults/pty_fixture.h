@@ -16,6 +16,7 @@
 
 #include "download/updater_core.h"
 #include "fakes/fake_displays.h"
+#include "fakes/log_entries.h"
 #include "faults/line_device.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
@@ -72,15 +73,7 @@ class PtyFaultTest : public ::testing::Test {
     core->LoadImage(path.c_str());
     return image;
   }
-  std::vector<std::string> Log() const {
-    std::vector<std::string> entries;
-    const std::string log(core->m_report.m_log, core->m_report.log_length());
-    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-      entries.push_back(log.substr(start, end - start));
-    }
-    return entries;
-  }
+  std::vector<std::string> Log() const { return fakes::LogEntries(core->m_report); }
   // The entries the last run added, counted from `from`.
   std::vector<std::string> LogFrom(std::size_t from) const {
     const auto all = Log();

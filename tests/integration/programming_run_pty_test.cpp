@@ -9,6 +9,7 @@
 
 #include "download/updater_core.h"
 #include "fakes/fake_displays.h"
+#include "fakes/log_entries.h"
 #include "serial/posix_port_driver.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
@@ -56,15 +57,7 @@ class PtyRunTest : public ::testing::Test {
     core->LoadImage(path.c_str());
     return image;
   }
-  std::vector<std::string> Log() const {
-    std::vector<std::string> entries;
-    const std::string log(core->m_report.m_log, core->m_report.log_length());
-    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-      entries.push_back(log.substr(start, end - start));
-    }
-    return entries;
-  }
+  std::vector<std::string> Log() const { return fakes::LogEntries(core->m_report); }
 
   std::string dir;
   support::SimProcess device;

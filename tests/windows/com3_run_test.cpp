@@ -11,6 +11,7 @@
 
 #include "download/updater_core.h"
 #include "fakes/fake_displays.h"
+#include "fakes/log_entries.h"
 #include "serial/win32_port_driver.h"
 #include "ui/resource.h"
 #include "windows/com3_device.h"
@@ -47,15 +48,7 @@ class Com3Run : public win32test::Com3Test {
     std::remove(path.c_str());
     return image;
   }
-  std::vector<std::string> Log() const {
-    std::vector<std::string> entries;
-    const std::string log(core.m_report.m_log, core.m_report.log_length());
-    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-      entries.push_back(log.substr(start, end - start));
-    }
-    return entries;
-  }
+  std::vector<std::string> Log() const { return fakes::LogEntries(core.m_report); }
 
   updater::Win32PortDriver driver;
   updater::SystemClock clock;
