@@ -12,6 +12,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
 #include "fakes/fake_port_driver.h"
+#include "fakes/forwarding_port_driver.h"
 #include "fakes/log_entries.h"
 #include "sim/device_model.h"
 
@@ -19,39 +20,22 @@ namespace faults {
 
 // The fake driver, with a dropped line reported the way the real drivers report it: a wait on
 // it lasts its whole limit and then says the line is broken.
-class BrokenLineDriver final : public updater::PortDriver {
+class BrokenLineDriver final : public fakes::ForwardingPortDriver {
  public:
   BrokenLineDriver(fakes::FakePortDriver& inner, fakes::FakeClock& clock)
-      : inner_(inner), clock_(clock) {}
+      : ForwardingPortDriver(inner), inner_(inner), clock_(clock) {}
 
-  updater::PortHandle Open(const char* name) override { return inner_.Open(name); }
-  bool GetLineSettings(updater::PortHandle p, updater::LineSettings& s) override {
-    return inner_.GetLineSettings(p, s);
-  }
-  bool SetLineSettings(updater::PortHandle p, const updater::LineSettings& s) override {
-    return inner_.SetLineSettings(p, s);
-  }
-  bool ClearErrors(updater::PortHandle p, std::uint32_t& e, updater::ComStat& s) override {
-    return inner_.ClearErrors(p, e, s);
-  }
-  bool ReadByte(updater::PortHandle p, std::uint8_t& v, std::uint32_t& n) override {
-    return inner_.ReadByte(p, v, n);
-  }
   bool WriteByte(updater::PortHandle p, std::uint8_t v, std::uint32_t& n) override {
     ++writeCalls;
-    return inner_.WriteByte(p, v, n);
-  }
-  updater::WaitResult WaitReadable(updater::PortHandle p, std::uint32_t ms) override {
-    return inner_.WaitReadable(p, ms);
+    return ForwardingPortDriver::WriteByte(p, v, n);
   }
   updater::WaitResult WaitWritable(updater::PortHandle p, std::uint32_t ms) override {
     if (p >= 0 && p < 4 && inner_.port(static_cast<int>(p)).hungUp) {
       clock_.Advance(ms);
       return updater::WaitResult::kError;
     }
-    return inner_.WaitWritable(p, ms);
+    return ForwardingPortDriver::WaitWritable(p, ms);
   }
-  void Close(updater::PortHandle p) override { inner_.Close(p); }
 
   long writeCalls = 0;
 

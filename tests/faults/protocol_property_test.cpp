@@ -17,6 +17,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
 #include "fakes/fake_port_driver.h"
+#include "fakes/forwarding_port_driver.h"
 #include "sim/device_model.h"
 
 namespace faults {
@@ -30,43 +31,23 @@ struct Event {
 };
 
 // The fake driver, recording every byte that crossed each port, in order and by direction.
-class RecordingDriver final : public updater::PortDriver {
+class RecordingDriver final : public fakes::ForwardingPortDriver {
  public:
-  explicit RecordingDriver(fakes::FakePortDriver& inner) : inner_(inner) {}
-  updater::PortHandle Open(const char* name) override { return inner_.Open(name); }
-  bool GetLineSettings(updater::PortHandle p, updater::LineSettings& s) override {
-    return inner_.GetLineSettings(p, s);
-  }
-  bool SetLineSettings(updater::PortHandle p, const updater::LineSettings& s) override {
-    return inner_.SetLineSettings(p, s);
-  }
-  bool ClearErrors(updater::PortHandle p, std::uint32_t& e, updater::ComStat& s) override {
-    return inner_.ClearErrors(p, e, s);
-  }
+  explicit RecordingDriver(fakes::FakePortDriver& inner) : ForwardingPortDriver(inner) {}
   bool ReadByte(updater::PortHandle p, std::uint8_t& v, std::uint32_t& n) override {
-    const bool ok = inner_.ReadByte(p, v, n);
+    const bool ok = ForwardingPortDriver::ReadByte(p, v, n);
     if (n == 1 && p >= 0 && p < 4)
       events[p].push_back({false, v});
     return ok;
   }
   bool WriteByte(updater::PortHandle p, std::uint8_t v, std::uint32_t& n) override {
-    const bool ok = inner_.WriteByte(p, v, n);
+    const bool ok = ForwardingPortDriver::WriteByte(p, v, n);
     if (n == 1 && p >= 0 && p < 4)
       events[p].push_back({true, v});
     return ok;
   }
-  updater::WaitResult WaitReadable(updater::PortHandle p, std::uint32_t ms) override {
-    return inner_.WaitReadable(p, ms);
-  }
-  updater::WaitResult WaitWritable(updater::PortHandle p, std::uint32_t ms) override {
-    return inner_.WaitWritable(p, ms);
-  }
-  void Close(updater::PortHandle p) override { inner_.Close(p); }
 
   std::vector<Event> events[4];
-
- private:
-  fakes::FakePortDriver& inner_;
 };
 
 // Bytes a random device says: the protocol's replies, the host's own byte, garbage, and the
