@@ -281,7 +281,8 @@ TEST_F(PtyFaultTest, LineThatTakesNoBytesDropsThemAfterFiveSecondsAndTheRunEnds)
   auto t0 = Steady::now();
   core->m_link.WriteByte('0');
   const long long writeMs = MsSince(t0);
-  EXPECT_GE(writeMs, 5000);
+  // 5000 ticks of the millisecond clock: in real time a tick's fraction may be missing.
+  EXPECT_GE(writeMs, 4998);
   EXPECT_LT(writeMs, 30000);
   core->m_link.ClosePort();
 
