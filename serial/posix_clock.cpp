@@ -50,8 +50,9 @@ void SystemClock::Sleep(std::uint32_t ms) {
     const timespec until = ToTimespec(sliceEnd);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
-    if (sliceEnd < deadline)
-      Pump();
+    // Also after the last slice: the caller's next wait may add a slice of its own before it
+    // pumps, and the window would go that much longer without painting.
+    Pump();
   }
 }
 

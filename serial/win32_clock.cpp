@@ -24,8 +24,9 @@ void SystemClock::Sleep(std::uint32_t ms) {
       return;
     const DWORD left = ms - elapsed;
     ::Sleep(left < kWaitSliceMs ? left : kWaitSliceMs);
-    if (GetTickCount() - start < ms)
-      Pump();
+    // Also after the last slice: the caller's next wait may add a slice of its own before it
+    // pumps, and the window would go that much longer without painting.
+    Pump();
   }
 }
 

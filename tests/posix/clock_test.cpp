@@ -54,5 +54,15 @@ TEST(SystemClock, SleepWithAHookPumpsBetweenSlices) {
   EXPECT_EQ(pumps, 0);
 }
 
+TEST(SystemClock, SleepShorterThanASlicePumpsAtItsEnd) {
+  // A sleep is often followed at once by a wait for a byte; without a pump at the end of the
+  // sleep the two together leave the window unpainted for longer than a slice.
+  SystemClock clock;
+  int pumps = 0;
+  clock.SetPumpHook(CountPump, &pumps);
+  clock.Sleep(kWaitSliceMs / 2);
+  EXPECT_EQ(pumps, 1);
+}
+
 }  // namespace
 }  // namespace updater

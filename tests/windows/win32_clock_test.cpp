@@ -35,6 +35,15 @@ TEST(Win32SystemClock, SleepWithAHookPumpsBetweenSlicesAndLastsTheWholeTime) {
   EXPECT_LT(log.lastGapMs, 1000u);
 }
 
+TEST(Win32SystemClock, SleepShorterThanASlicePumpsAtItsEnd) {
+  updater::SystemClock clock;
+  PumpLog log;
+  log.clock = &clock;
+  clock.SetPumpHook(CountPump, &log);
+  clock.Sleep(updater::kWaitSliceMs / 2);
+  EXPECT_GE(log.calls, 1);
+}
+
 TEST(Win32SystemClock, SleepWithoutAHookStillSleeps) {
   updater::SystemClock clock;
   const std::uint32_t start = clock.TickCount();
