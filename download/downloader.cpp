@@ -141,9 +141,11 @@ bool Downloader::StepData() {
     return false;
   }
   const std::uint8_t reply = link_.ReadByte();
-  if (reply == kImageComplete) {
+  if (reply == kImageComplete && m_nPosition >= m_nToSend) {
     g_programState = PROGRAM_STATE_END;
   } else if (reply != kMoreBlocks) {
+    // Anything else, and also "complete" while image bytes are still to go: ending the download
+    // there would report success for an image the device never had whole.
     g_programState = PROGRAM_STATE_ERROR;
   }
   return true;

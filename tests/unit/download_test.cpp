@@ -253,6 +253,24 @@ TEST_F(DownloadTest, UnexpectedReplyAfterTheEchoIsAFailure) {
   EXPECT_EQ(d().m_nReceived, 2u);
 }
 
+TEST_F(DownloadTest, DeviceClaimingCompletionBeforeTheLastBlockIsAFailure) {
+  const auto image = Pattern(300);
+  driver.port(0).present = true;
+  // The first block is acknowledged and echoed, then the device says the image is complete and
+  // acknowledges the end byte as well: only 128 of the 300 bytes ever went out.
+  std::vector<std::uint8_t> reply(1 + 128 + 1);
+  reply.front() = '2';
+  std::copy(image.begin(), image.begin() + 128, reply.begin() + 1);
+  reply.back() = '4';
+  ScriptPeer peer({{1, {'0'}, 0}, {3, {'1'}, 0}, {3 + 128, reply, 0}, {3 + 128 + 1, {'6'}, 0}});
+  driver.port(0).peer = &peer;
+  Run(image);
+  EXPECT_FALSE(d().succeeded());
+  EXPECT_EQ(DownloadLog().back(), "PROGRAM_STATE_ERROR !\n");
+  EXPECT_EQ(d().m_nPosition, 128u);
+  EXPECT_EQ(HostBytes().size(), 3u + 128u);  // no end byte was sent
+}
+
 TEST_F(DownloadTest, ReceiveViewShowsTheEchoAtTheEnd) {
   Run({'H', 'o', 'l', 'a', 0, 'x'});
   EXPECT_EQ(displays.Text(IDC_RX_VIEW), "Hola");
