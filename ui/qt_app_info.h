@@ -1,10 +1,8 @@
 #pragma once
 
-namespace updater {
+#include "ui/app_info.h"
 
-// The application's name (the caption of its message boxes) and version.
-inline constexpr const char* kApplicationName = "Actualizador";
-inline constexpr const char* kApplicationVersion = "1.0.0.1";
+namespace updater {
 
 // The icon IDR_MAINFRAME, in its 32 x 32 and 16 x 16 images, from the compiled-in resources.
 inline constexpr const char* kIconPath32 = ":/res/idr_mainframe_32.png";

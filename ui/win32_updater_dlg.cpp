@@ -351,7 +351,7 @@ void CUpdaterDlg::ShowMessageBox(std::string_view text) {
   const bool wait = m_bWaitCursor;
   if (wait)
     SetCursor(updater::CursorShape::kArrow);
-  MessageBoxA(m_hWnd, Terminated(text), kApplicationName, MB_OK);
+  MessageBoxA(m_hWnd, Terminated(text), updater::kApplicationName, MB_OK);
   if (wait)
     SetCursor(updater::CursorShape::kWait);
 }

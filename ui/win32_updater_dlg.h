@@ -10,6 +10,7 @@
 #include "serial/clock.h"
 #include "serial/port_driver.h"
 #include "serial/win32_port_driver.h"
+#include "ui/app_info.h"
 #include "ui/displays.h"
 #include "ui/progress_model.h"
 #include "ui/reporter.h"
@@ -20,8 +21,6 @@
 // Windows-1252 bytes they are.
 class CUpdaterDlg final : public updater::Displays {
  public:
-  // The application's name: the caption of its message boxes.
-  static constexpr const char* kApplicationName = "Actualizador";
   static constexpr const char* kTitle = "Actualizador 47913";
 
   // The machine's own serial ports, clock and open-file dialog. `instance` holds the dialog
