@@ -22,6 +22,18 @@ struct LineSettings {
   std::uint8_t parity = 0;
 };
 
+// The settings every open applies to the device's line: 9600 baud, 8 data bits, one stop bit,
+// binary, no parity checking, RTS disabled. Everything else in `found` is kept.
+inline LineSettings WithDeviceLineSettings(LineSettings found) {
+  found.baudRate = 9600;
+  found.byteSize = 8;
+  found.stopBits = 0;
+  found.binary = true;
+  found.parityCheck = false;
+  found.rtsControl = 0;
+  return found;
+}
+
 // The part of the port's status record the program uses.
 struct ComStat {
   std::uint32_t cbInQue = 0;   // bytes waiting in the input queue

@@ -24,13 +24,7 @@ int SerialLink::OpenPort(std::int8_t index) {
 
   LineSettings settings;
   driver_.GetLineSettings(m_hPort, settings);
-  settings.baudRate = 9600;
-  settings.byteSize = 8;
-  settings.stopBits = 0;
-  settings.binary = true;
-  settings.parityCheck = false;
-  settings.rtsControl = 0;
-  driver_.SetLineSettings(m_hPort, settings);
+  driver_.SetLineSettings(m_hPort, WithDeviceLineSettings(settings));
 
   reporter_.Report("COM%d abierto\n", number);
   return 1;

@@ -13,19 +13,6 @@
 namespace updater {
 namespace {
 
-// What every open asks for: 9600 baud, 8 data bits, one stop bit, binary, no parity check, RTS
-// disabled.
-LineSettings Table() {
-  LineSettings s;
-  s.baudRate = 9600;
-  s.byteSize = 8;
-  s.stopBits = 0;
-  s.binary = true;
-  s.parityCheck = false;
-  s.rtsControl = 0;
-  return s;
-}
-
 termios Found(tcflag_t cflagParity) {
   termios t{};
   t.c_cflag = CS7 | CREAD | cflagParity;
@@ -36,17 +23,18 @@ termios Found(tcflag_t cflagParity) {
 }
 
 TEST(ApplyLineSettings, ParitySchemeIsKeptAndOnlyItsCheckingDropped) {
-  const termios even = ApplyLineSettings(Found(PARENB), Table());
+  const termios even = ApplyLineSettings(Found(PARENB), WithDeviceLineSettings({}));
   EXPECT_NE(even.c_cflag & PARENB, 0u);
   EXPECT_EQ(even.c_cflag & (PARODD | CMSPAR), 0u);
   EXPECT_EQ(even.c_iflag & INPCK, 0u);
   EXPECT_EQ(ReadLineSettings(even).parity, 2);
 
-  const termios mark = ApplyLineSettings(Found(PARENB | PARODD | CMSPAR), Table());
+  const termios mark =
+      ApplyLineSettings(Found(PARENB | PARODD | CMSPAR), WithDeviceLineSettings({}));
   EXPECT_EQ(mark.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t{PARENB | PARODD | CMSPAR});
   EXPECT_EQ(ReadLineSettings(mark).parity, 3);
 
-  EXPECT_EQ(ReadLineSettings(ApplyLineSettings(Found(0), Table())).parity, 0);
+  EXPECT_EQ(ReadLineSettings(ApplyLineSettings(Found(0), WithDeviceLineSettings({}))).parity, 0);
 }
 
 // Every bit and field outside the table's settings and the binary flags must come out as found;
@@ -60,7 +48,7 @@ TEST(ApplyLineSettings, ChangesOnlyTheTableAndTheBinaryFlags) {
   cfsetispeed(&found, B2400);
   cfsetospeed(&found, B2400);
 
-  const termios out = ApplyLineSettings(found, Table());
+  const termios out = ApplyLineSettings(found, WithDeviceLineSettings({}));
 
   termios expected = found;  // the baud rate as the termios API itself sets it
   cfsetispeed(&expected, B9600);

@@ -7,6 +7,7 @@
 namespace {
 
 using updater::LineSettings;
+using updater::WithDeviceLineSettings;
 using updater::win32::ApplyLineSettings;
 using updater::win32::BoundWriteTimeouts;
 using updater::win32::kWriteTimeoutBoundMs;
@@ -44,20 +45,9 @@ DCB BusyPort() {
   return dcb;
 }
 
-LineSettings ProgramSettings() {
-  LineSettings s;
-  s.baudRate = 9600;
-  s.byteSize = 8;
-  s.stopBits = 0;
-  s.binary = true;
-  s.parityCheck = false;
-  s.rtsControl = 0;
-  return s;
-}
-
 TEST(Win32LineSettings, OnlyTheSixSettingsChange) {
   const DCB found = BusyPort();
-  const DCB applied = ApplyLineSettings(found, ProgramSettings());
+  const DCB applied = ApplyLineSettings(found, WithDeviceLineSettings({}));
   EXPECT_EQ(applied.BaudRate, 9600u);
   EXPECT_EQ(applied.ByteSize, 8);
   EXPECT_EQ(applied.StopBits, ONESTOPBIT);
@@ -81,7 +71,7 @@ TEST(Win32LineSettings, OnlyTheSixSettingsChange) {
 }
 
 TEST(Win32LineSettings, ParitySchemeIsReportedAndNeverApplied) {
-  LineSettings wanted = ProgramSettings();
+  LineSettings wanted = WithDeviceLineSettings({});
   wanted.parity = NOPARITY;
   const DCB applied = ApplyLineSettings(BusyPort(), wanted);
   EXPECT_EQ(applied.Parity, EVENPARITY);
@@ -90,7 +80,7 @@ TEST(Win32LineSettings, ParitySchemeIsReportedAndNeverApplied) {
 
 TEST(Win32LineSettings, ReadBackGivesWhatWasApplied) {
   for (std::uint8_t rts = 0; rts < 4; ++rts) {
-    LineSettings wanted = ProgramSettings();
+    LineSettings wanted = WithDeviceLineSettings({});
     wanted.rtsControl = rts;
     wanted.stopBits = 2;
     wanted.binary = rts % 2 == 0;
