@@ -14,12 +14,13 @@
 #include <cstdio>
 
 #include "serial/posix_line_settings.h"
+#include "serial/posix_monotonic.h"
 
 namespace updater {
 
 namespace {
 
-constexpr std::int64_t kNsPerMs = 1000000;
+using posix::kNsPerMs;
 
 int PortIndex(const char* name) {
   if (name == nullptr || name[0] != 'C' || name[1] != 'O' || name[2] != 'M')
@@ -31,20 +32,6 @@ int PortIndex(const char* name) {
 
 int ToFd(PortHandle port) {
   return port < 0 || port > INT_MAX ? -1 : static_cast<int>(port);
-}
-
-std::int64_t NowNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 * kNsPerMs + ts.tv_nsec;
-}
-
-void SleepUntil(std::int64_t deadlineNs) {
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(deadlineNs / (1000 * kNsPerMs));
-  ts.tv_nsec = static_cast<long>(deadlineNs % (1000 * kNsPerMs));
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-  }
 }
 
 bool BytesWaiting(int fd, int& count) {
@@ -66,10 +53,11 @@ bool ModemLineCall(int fd, unsigned long request, int bits) {
 // A line that is hung up keeps reporting itself ready; waiting out the limit instead of returning
 // at once keeps a caller's retry loop from spinning.
 WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
-  const std::int64_t deadline = NowNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
+  const std::int64_t deadline =
+      posix::MonotonicNowNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
   const int fd = ToFd(port);
   while (fd >= 0) {
-    const std::int64_t remaining = deadline - NowNs();
+    const std::int64_t remaining = deadline - posix::MonotonicNowNs();
     std::int64_t waitMs = remaining <= 0 ? 0 : (remaining + kNsPerMs - 1) / kNsPerMs;
     if (waitMs > INT_MAX)
       waitMs = INT_MAX;
@@ -81,7 +69,7 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
       break;
     }
     if (rc == 0) {
-      if (NowNs() >= deadline)
+      if (posix::MonotonicNowNs() >= deadline)
         return WaitResult::kTimedOut;
       continue;
     }
@@ -96,7 +84,7 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
     }
     break;
   }
-  SleepUntil(deadline);
+  posix::SleepUntilNs(deadline);
   return WaitResult::kError;
 }
 
