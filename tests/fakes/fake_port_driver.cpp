@@ -158,7 +158,8 @@ WaitResult FakePortDriver::WaitWritable(PortHandle handle, std::uint32_t timeout
   if (!p->writeStalled && !p->hungUp)
     return WaitResult::kReady;
   clock_.Advance(timeoutMs);
-  return WaitResult::kTimedOut;
+  // As the real drivers do: a dropped line is reported broken once the wait is over.
+  return p->hungUp ? WaitResult::kError : WaitResult::kTimedOut;
 }
 
 void FakePortDriver::Close(PortHandle handle) {

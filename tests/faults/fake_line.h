@@ -12,37 +12,10 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
 #include "fakes/fake_port_driver.h"
-#include "fakes/forwarding_port_driver.h"
 #include "fakes/log_entries.h"
 #include "sim/device_model.h"
 
 namespace faults {
-
-// The fake driver, with a dropped line reported the way the real drivers report it: a wait on
-// it lasts its whole limit and then says the line is broken.
-class BrokenLineDriver final : public fakes::ForwardingPortDriver {
- public:
-  BrokenLineDriver(fakes::FakePortDriver& inner, fakes::FakeClock& clock)
-      : ForwardingPortDriver(inner), inner_(inner), clock_(clock) {}
-
-  bool WriteByte(updater::PortHandle p, std::uint8_t v, std::uint32_t& n) override {
-    ++writeCalls;
-    return ForwardingPortDriver::WriteByte(p, v, n);
-  }
-  updater::WaitResult WaitWritable(updater::PortHandle p, std::uint32_t ms) override {
-    if (p >= 0 && p < 4 && inner_.port(static_cast<int>(p)).hungUp) {
-      clock_.Advance(ms);
-      return updater::WaitResult::kError;
-    }
-    return ForwardingPortDriver::WaitWritable(p, ms);
-  }
-
-  long writeCalls = 0;
-
- private:
-  fakes::FakePortDriver& inner_;
-  fakes::FakeClock& clock_;
-};
 
 // The device model on a fake port, with a delay of its own for each reply (by reply number, 0
 // being the probe reply) and switches that stop the line after a number of host bytes.
@@ -83,12 +56,10 @@ class TimedDevicePeer final : public fakes::Peer, public sim::ReplySink {
   long hostBytes_ = 0;
 };
 
-// The core over fake ports and a fake clock, through BrokenLineDriver.
+// The core over fake ports and a fake clock.
 class FakeLineTest : public ::testing::Test {
  protected:
-  FakeLineTest() : fake(clock), driver(fake, clock), core(displays, driver, clock) {
-    core.InitState();
-  }
+  FakeLineTest() : fake(clock), core(displays, fake, clock) { core.InitState(); }
 
   TimedDevicePeer& Attach(int index, const sim::DeviceFaults& faults = {}) {
     peers.push_back(std::make_unique<TimedDevicePeer>(faults));
@@ -125,7 +96,6 @@ class FakeLineTest : public ::testing::Test {
   fakes::FakeClock clock;
   fakes::FakeDisplays displays;
   fakes::FakePortDriver fake;
-  BrokenLineDriver driver;
   updater::UpdaterCore core;
   std::vector<std::unique_ptr<TimedDevicePeer>> peers;
 };
