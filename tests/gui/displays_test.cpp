@@ -20,14 +20,7 @@
 
 namespace {
 
-struct Fixture {
-  QTemporaryDir dir;
-  guitest::PortTable ports{dir};
-  updater::PosixPortDriver driver{ports.table()};
-  guitest::SkippingClock clock;
-  guitest::ScriptedChooser chooser;
-  CUpdaterDlg dlg{driver, clock, chooser};
-
+struct Fixture : guitest::OfflineWindow {
   QProgressBar* Bar() const { return dlg.findChild<QProgressBar*>(QStringLiteral("IDC_PROGRESS")); }
 };
 

@@ -13,6 +13,7 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
+#include "ui/qt_updater_dlg.h"
 
 class QWidget;
 
@@ -61,6 +62,16 @@ class PortTable {
 
  private:
   std::array<std::string, 4> paths_;
+};
+
+// The window with every port absent, a clock that skips its pauses and a scripted file chooser.
+struct OfflineWindow {
+  QTemporaryDir dir;
+  PortTable ports{dir};
+  updater::PosixPortDriver driver{ports.table()};
+  SkippingClock clock;
+  ScriptedChooser chooser;
+  CUpdaterDlg dlg{driver, clock, chooser};
 };
 
 // The device simulator as its own process on a pseudo-terminal.

@@ -22,14 +22,7 @@
 
 namespace {
 
-struct Fixture {
-  QTemporaryDir dir;
-  guitest::PortTable ports{dir};
-  updater::PosixPortDriver driver{ports.table()};
-  guitest::SkippingClock clock;
-  guitest::ScriptedChooser chooser;
-  CUpdaterDlg dlg{driver, clock, chooser};
-
+struct Fixture : guitest::OfflineWindow {
   QString Text(const char* name) const {
     QWidget* w = dlg.findChild<QWidget*>(QString::fromLatin1(name));
     if (auto* line = qobject_cast<QLineEdit*>(w))

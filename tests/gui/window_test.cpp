@@ -21,14 +21,7 @@
 
 namespace {
 
-struct Fixture {
-  QTemporaryDir dir;
-  guitest::PortTable ports{dir};
-  updater::PosixPortDriver driver{ports.table()};
-  guitest::SkippingClock clock;
-  guitest::ScriptedChooser chooser;
-  CUpdaterDlg dlg{driver, clock, chooser};
-};
+using Fixture = guitest::OfflineWindow;
 
 template <typename T>
 T* Item(const CUpdaterDlg& dlg, const char* name) {
