@@ -42,8 +42,8 @@
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
 #include "support/sim_process.h"
-#include "ui/qt_file_chooser.h"
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/updater_dlg.h"
 #include "ui/resource.h"
 
 namespace {

@@ -6,10 +6,26 @@ set(UPDATER_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,und
 function(updater_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror -Wshadow -Wconversion
                                            -Wno-sign-conversion)
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   if(UPDATER_SANITIZE)
     target_compile_options(${target} PRIVATE -fsanitize=${UPDATER_SANITIZE} -fno-omit-frame-pointer
                                              -fno-sanitize-recover=all)
     target_link_options(${target} PUBLIC -fsanitize=${UPDATER_SANITIZE})
   endif()
+endfunction()
+
+# updater_public_headers(<target> <folder> <header>...): the headers of <folder> that <target>
+# offers to the targets that link it, included as "<folder>/<header>". Each library stages its own
+# headers (symbolic links) under the build tree and adds only that stage to its include path, so
+# code sees no header of a library it does not link: an include that points up a layer fails to
+# build. A new public header needs a line here and a re-configure.
+function(updater_public_headers target folder)
+  set(stage ${CMAKE_BINARY_DIR}/include/${target})
+  foreach(header IN LISTS ARGN)
+    set(source ${PROJECT_SOURCE_DIR}/${folder}/${header})
+    if(NOT EXISTS ${source})
+      message(FATAL_ERROR "${target}: no header ${folder}/${header}")
+    endif()
+    file(CREATE_LINK ${source} ${stage}/${folder}/${header} SYMBOLIC COPY_ON_ERROR)
+  endforeach()
+  target_include_directories(${target} PUBLIC ${stage})
 endfunction()

@@ -14,8 +14,8 @@
 
 #include "gui_support.h"
 #include "serial/posix_port_driver.h"
-#include "ui/qt_text_codec.h"
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/text_codec.h"
+#include "ui/qt/updater_dlg.h"
 #include "ui/resource.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ui/qt_file_chooser.h"
+#include "ui/qt/file_chooser.h"
 
 namespace guitest {
 

@@ -13,7 +13,7 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/updater_dlg.h"
 
 class QWidget;
 

@@ -17,8 +17,8 @@
 
 #include "gui_support.h"
 #include "serial/posix_port_driver.h"
-#include "ui/qt_file_chooser.h"
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/updater_dlg.h"
 
 namespace {
 
@@ -127,7 +127,12 @@ class OpenFileTest : public QObject {
   void TheWindowsOwnDialogLoadsTheChosenFile() {
     QTemporaryDir dir;
     const QString image = guitest::WriteImage(dir, QStringLiteral("uno.QMZ"), 300);
-    CUpdaterDlg dlg;  // the machine's ports are not touched unless "Programar" runs
+    // The program's own chooser, as app/ hands it to the window; no port is touched.
+    const guitest::PortTable absent{dir};
+    updater::PosixPortDriver driver{absent.table()};
+    updater::SystemClock clock;
+    updater::QtFileChooser files;
+    CUpdaterDlg dlg(driver, clock, files);
     QWidget* parentSeen = nullptr;
     guitest::WhenShown(guitest::ActiveModal, [&](QWidget* w) {
       const auto closeOnFailure = qScopeGuard([w] { w->close(); });

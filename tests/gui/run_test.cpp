@@ -20,7 +20,7 @@
 #include "gui_support.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/updater_dlg.h"
 
 namespace {
 

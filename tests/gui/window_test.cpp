@@ -15,8 +15,8 @@
 
 #include "gui_support.h"
 #include "serial/posix_port_driver.h"
-#include "ui/qt_about_dlg.h"
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/updater_dlg.h"
 #include "ui/resource.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/win32_resource.h"
+#include "ui/win32/resource.h"
 
 #include <commctrl.h>
 

@@ -9,8 +9,8 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
-#include "ui/win32_resource.h"
-#include "ui/win32_updater_dlg.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/updater_dlg.h"
 
 namespace {
 

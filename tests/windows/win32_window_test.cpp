@@ -16,9 +16,9 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
-#include "ui/win32_file_chooser.h"
-#include "ui/win32_resource.h"
-#include "ui/win32_updater_dlg.h"
+#include "ui/win32/file_chooser.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/updater_dlg.h"
 #include "windows/com3_device.h"
 
 namespace {

@@ -9,11 +9,10 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
-#include "serial/posix_port_driver.h"
 #include "ui/displays.h"
 #include "ui/progress_model.h"
-#include "ui/qt_dialog_units.h"
-#include "ui/qt_file_chooser.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/file_chooser.h"
 
 class QContextMenuEvent;
 class QMenu;
@@ -25,10 +24,10 @@ class CUpdaterDlg : public QDialog, public updater::Displays {
   Q_OBJECT
 
  public:
-  // The machine's own serial ports, clock and file dialog.
-  explicit CUpdaterDlg(QWidget* parent = nullptr);
-  // Other ports, clock and file chooser (tests, the simulator). A SystemClock gets the window's
-  // pump hook; another clock can be given it with SetPumpHook(&CUpdaterDlg::PumpHook, dlg).
+  // The window over these ports, clock and file chooser (the program hands it the machine's own;
+  // tests and the simulator others). A SystemClock gets the window's pump hook; another clock can
+  // be given it with SetPumpHook(&CUpdaterDlg::PumpHook, dlg). A QtFileChooser is owned by this
+  // window from here on.
   CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock, updater::FileChooser& chooser,
               QWidget* parent = nullptr);
   ~CUpdaterDlg() override;
@@ -81,11 +80,6 @@ class CUpdaterDlg : public QDialog, public updater::Displays {
   void SetControlText(int id, const QString& text);
   bool IsOwnInput(QObject* watched) const;
   void PumpEvents();
-
-  // Used by the default constructor; left idle when others are injected.
-  updater::PosixPortDriver m_systemDriver;
-  updater::SystemClock m_systemClock;
-  updater::QtFileChooser m_fileChooser;
 
   updater::FileChooser& m_chooser;
   updater::SystemClock* m_pumpedClock = nullptr;  // the clock that holds our pump hook

@@ -1,6 +1,6 @@
-#include "ui/win32_about_dlg.h"
+#include "ui/win32/about_dlg.h"
 
-#include "ui/win32_resource.h"
+#include "ui/win32/resource.h"
 
 INT_PTR CAboutDlg::DoModal(HWND parent) {
   return DialogBoxParamA(m_hInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), parent,

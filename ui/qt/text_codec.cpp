@@ -1,4 +1,4 @@
-#include "ui/qt_text_codec.h"
+#include "ui/qt/text_codec.h"
 
 #include <cstddef>
 

@@ -1,12 +1,12 @@
-#include "ui/qt_about_dlg.h"
+#include "ui/qt/about_dlg.h"
 
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 
-#include "ui/qt_dialog_units.h"
-#include "ui/qt_text_codec.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/text_codec.h"
 #include "ui/resource.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/qt_updater_dlg.h"
+#include "ui/qt/updater_dlg.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -19,9 +19,10 @@
 #include <QShowEvent>
 #include <QWindow>
 
-#include "ui/qt_about_dlg.h"
-#include "ui/qt_app_info.h"
-#include "ui/qt_text_codec.h"
+#include "ui/app_info.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/icon_paths.h"
+#include "ui/qt/text_codec.h"
 #include "ui/resource.h"
 
 // The resources are compiled into a static library, so they are registered by name.
@@ -114,20 +115,11 @@ bool IsInputOrClose(QEvent::Type type) {
 
 }  // namespace
 
-CUpdaterDlg::CUpdaterDlg(QWidget* parent)
-    : QDialog(parent),
-      m_fileChooser(this),
-      m_chooser(m_fileChooser),
-      m_core(*this, m_systemDriver, m_systemClock) {
-  m_systemClock.SetPumpHook(&CUpdaterDlg::PumpHook, this);
-  m_pumpedClock = &m_systemClock;
-  CreateFromTemplate();
-  OnInitDialog();
-}
-
 CUpdaterDlg::CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock,
                          updater::FileChooser& chooser, QWidget* parent)
-    : QDialog(parent), m_fileChooser(this), m_chooser(chooser), m_core(*this, driver, clock) {
+    : QDialog(parent), m_chooser(chooser), m_core(*this, driver, clock) {
+  if (auto* files = dynamic_cast<updater::QtFileChooser*>(&chooser))
+    files->SetOwner(this);
   if (auto* systemClock = dynamic_cast<updater::SystemClock*>(&clock)) {
     systemClock->SetPumpHook(&CUpdaterDlg::PumpHook, this);
     m_pumpedClock = systemClock;

@@ -1,11 +1,11 @@
-#include "ui/win32_updater_dlg.h"
+#include "ui/win32/updater_dlg.h"
 
 #include <commctrl.h>
 
 #include <cstring>
 
-#include "ui/win32_about_dlg.h"
-#include "ui/win32_resource.h"
+#include "ui/win32/about_dlg.h"
+#include "ui/win32/resource.h"
 
 namespace {
 
@@ -42,15 +42,6 @@ void EnsureCommonControls() {
 }
 
 }  // namespace
-
-CUpdaterDlg::CUpdaterDlg(HINSTANCE instance)
-    : m_chooser(m_fileChooser),
-      m_hInstance(ModuleOrDefault(instance)),
-      m_core(*this, m_systemDriver, m_systemClock) {
-  m_systemClock.SetPumpHook(&CUpdaterDlg::PumpHook, this);
-  m_pumpedClock = &m_systemClock;
-  m_hIcon = LoadIconA(m_hInstance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-}
 
 CUpdaterDlg::CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock,
                          updater::FileChooser& chooser, HINSTANCE instance)

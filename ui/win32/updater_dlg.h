@@ -9,12 +9,11 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
-#include "serial/win32_port_driver.h"
 #include "ui/app_info.h"
 #include "ui/displays.h"
 #include "ui/progress_model.h"
 #include "ui/reporter.h"
-#include "ui/win32_file_chooser.h"
+#include "ui/win32/file_chooser.h"
 
 // The main window (IDD_UPDATER_DIALOG) as a Win32 dialog procedure. It owns the core by value and
 // shows the core's displays through the dialog's controls; texts go to the ANSI calls as the
@@ -23,11 +22,10 @@ class CUpdaterDlg final : public updater::Displays {
  public:
   static constexpr const char* kTitle = "Actualizador 47913";
 
-  // The machine's own serial ports, clock and open-file dialog. `instance` holds the dialog
-  // templates (the program's module when null).
-  explicit CUpdaterDlg(HINSTANCE instance = nullptr);
-  // Other ports, clock and file chooser (tests). A SystemClock gets the window's pump hook;
-  // another clock can be given it with SetPumpHook(&CUpdaterDlg::PumpHook, dlg).
+  // The window over these ports, clock and file chooser (the program hands it the machine's own;
+  // tests others). `instance` holds the dialog templates (the program's module when null). A
+  // SystemClock gets the window's pump hook; another clock can be given it with
+  // SetPumpHook(&CUpdaterDlg::PumpHook, dlg). A Win32FileChooser gets the window as its owner.
   CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock, updater::FileChooser& chooser,
               HINSTANCE instance = nullptr);
   ~CUpdaterDlg() override;
@@ -82,11 +80,6 @@ class CUpdaterDlg final : public updater::Displays {
   void ApplyProgressPos();
   // `text` zero-terminated in m_text, cut to its capacity.
   const char* Terminated(std::string_view text);
-
-  // Used by the default constructor; left idle when others are injected.
-  updater::Win32PortDriver m_systemDriver;
-  updater::SystemClock m_systemClock;
-  Win32FileChooser m_fileChooser;
 
   updater::FileChooser& m_chooser;
   updater::SystemClock* m_pumpedClock = nullptr;  // the clock that holds our pump hook

@@ -1,4 +1,4 @@
-#include "ui/qt_dialog_units.h"
+#include "ui/qt/dialog_units.h"
 
 #include <QFontMetrics>
 #include <cstdint>

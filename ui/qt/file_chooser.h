@@ -21,10 +21,12 @@ class CQmzFileDialog : public QFileDialog {
   void accept() override;
 };
 
-// Chooses the image file with a CQmzFileDialog owned by `owner`.
+// Chooses the image file with a CQmzFileDialog owned by the window that uses it.
 class QtFileChooser final : public FileChooser {
  public:
-  explicit QtFileChooser(QWidget* owner) : owner_(owner) {}
+  explicit QtFileChooser(QWidget* owner = nullptr) : owner_(owner) {}
+
+  void SetOwner(QWidget* owner) { owner_ = owner; }
 
   bool Choose(char* path, std::size_t capacity) override;
 

@@ -1,4 +1,4 @@
-#include "ui/qt_file_chooser.h"
+#include "ui/qt/file_chooser.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <cstring>
 
-#include "ui/qt_text_codec.h"
+#include "ui/qt/text_codec.h"
 
 namespace updater {
 

@@ -1,4 +1,4 @@
-#include "app/updater_app.h"
+#include "app/qt/updater_app.h"
 
 int main(int argc, char** argv) {
   CUpdaterApp app(argc, argv);

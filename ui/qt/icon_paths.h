@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ui/app_info.h"
-
 namespace updater {
 
 // The icon IDR_MAINFRAME, in its 32 x 32 and 16 x 16 images, from the compiled-in resources.

@@ -1,10 +1,13 @@
-// The Windows program: the application object shows the main window modally and the program
-// ends when it closes.
+// The Windows program: the application object hands the machine's serial ports, clock and
+// open-file dialog to the main window, shows it modally, and the program ends when it closes.
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include "ui/win32_updater_dlg.h"
+#include "serial/clock.h"
+#include "serial/win32_port_driver.h"
+#include "ui/win32/file_chooser.h"
+#include "ui/win32/updater_dlg.h"
 
 namespace {
 
@@ -18,8 +21,11 @@ class CUpdaterApp {
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 
-    // A local holding all the window's buffers, for the length of the modal loop.
-    CUpdaterDlg dlg(instance);
+    // Locals holding all the window's buffers, for the length of the modal loop.
+    updater::Win32PortDriver ports;
+    updater::SystemClock clock;
+    Win32FileChooser files;
+    CUpdaterDlg dlg(ports, clock, files, instance);
     m_pMainWnd = &dlg;
     dlg.DoModal(nullptr);  // OK or Cancel: the program ends either way
     m_pMainWnd = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/win32_file_chooser.h"
+#include "ui/win32/file_chooser.h"
 
 #include <commdlg.h>
 
