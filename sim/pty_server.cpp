@@ -15,12 +15,17 @@
 #include <cstring>
 #include <ctime>
 
+#include "serial/posix_monotonic.h"
+
 namespace sim {
 
 namespace {
 
-constexpr std::int64_t kNsPerSecond = 1'000'000'000;
-constexpr std::int64_t kNsPerMs = 1'000'000;
+using updater::posix::kNsPerMs;
+using updater::posix::kNsPerSecond;
+using updater::posix::MonotonicNowNs;
+using updater::posix::ToTimespec;
+
 // 8N1: a start bit, eight data bits and a stop bit per byte.
 constexpr std::int64_t kBitsPerByte = 10;
 constexpr std::int64_t kBaud = 9600;
@@ -30,22 +35,6 @@ constexpr std::int64_t kAbsentCheckNs = 10 * kNsPerMs;
 // After the last reply of a complete download, how long to wait for the host to read it or
 // close the line before exiting anyway (closing the master discards what the host has not read).
 constexpr std::int64_t kLingerNs = 3 * kNsPerSecond;
-
-std::int64_t Now() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
-}
-
-timespec ToTimespec(std::int64_t ns) {
-  if (ns < 0) {
-    ns = 0;
-  }
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
-  ts.tv_nsec = static_cast<long>(ns % kNsPerSecond);
-  return ts;
-}
 
 }  // namespace
 
@@ -405,131 +394,158 @@ void PtyServer::Event(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  const double seconds = static_cast<double>(Now() - startNs_) / static_cast<double>(kNsPerSecond);
+  const double seconds =
+      static_cast<double>(MonotonicNowNs() - startNs_) / static_cast<double>(kNsPerSecond);
   std::fprintf(stderr, "sim47913 %9.3f: %s\n", seconds, text);
 }
 
+int PtyServer::HangUp() {
+  Event("hanging up");
+  close(master_);
+  master_ = -1;
+  return FinalCode(kExitIncomplete);
+}
+
 int PtyServer::Run() {
-  startNs_ = Now();
-  const std::int64_t deadline =
-      startNs_ + static_cast<std::int64_t>(config_.timeoutSec) * kNsPerSecond;
-  bool finishing = false;      // complete, and not serving more: exit once the host has it all
-  std::int64_t drainedAt = 0;  // when the last reply of the complete download went out
-
-  auto hangUp = [this]() {
-    Event("hanging up");
-    close(master_);
-    master_ = -1;
-    return FinalCode(kExitIncomplete);
-  };
+  startNs_ = MonotonicNowNs();
+  deadlineNs_ = startNs_ + static_cast<std::int64_t>(config_.timeoutSec) * kNsPerSecond;
+  finishing_ = false;
+  drainedAtNs_ = 0;
   if (model_.hung_up()) {
-    return hangUp();
+    return HangUp();
   }
-
   for (;;) {
-    if (config_.stopRequested != nullptr && *config_.stopRequested != 0) {
-      Event("stopped by a signal");
-      return FinalCode(kExitIncomplete);
-    }
-    std::int64_t now = Now();
-    if (now >= deadline) {
-      Event("timed out");
-      std::fprintf(stderr, "sim47913: timed out after %u s\n", config_.timeoutSec);
-      return FinalCode(kExitTimedOut);
-    }
-
-    // The host byte on the wire has fully arrived: hand it over, and take the next one if it
-    // is already waiting (it starts right behind this one).
-    if (inHeld_ && now >= deliverAtNs_) {
-      inHeld_ = false;
-      const bool wasComplete = model_.complete();
-      DeliverHostByte(inByte_, deliverAtNs_);
-      if (model_.hung_up()) {
-        return hangUp();
-      }
-      if (!wasComplete && model_.complete()) {
-        if (!SaveImage()) {
-          return kExitIncomplete;
-        }
-        ++completed_;
-        if (!config_.keepServing) {
-          finishing = true;
-          drainedAt = 0;
-        }
-      }
-      if (ReadOneByte(inByte_)) {
-        inHeld_ = true;
-        deliverAtNs_ = inPacer_.Schedule(inPacer_.FreeAt());
-      }
-      continue;
-    }
-
-    bool waitWritable = false;
-    if (outCount_ > 0) {
-      if (WriteDueByte(now)) {
-        continue;
-      }
-      waitWritable = headScheduled_ && now >= headDueNs_;
-    }
-
-    if (finishing && outCount_ == 0) {
-      if (drainedAt == 0) {
-        drainedAt = now;
-      }
-      const std::int64_t drained = now - drainedAt;
-      if (drained >= kLingerNs || (drained >= kAbsentCheckNs && HostHasReadEverything())) {
-        Event("download complete; exiting");
-        return kExitComplete;
-      }
-    }
-
-    std::int64_t waitNs = deadline - now;
-    if (inHeld_) {
-      waitNs = std::min(waitNs, deliverAtNs_ - now);
-    }
-    if (outCount_ > 0 && !waitWritable) {
-      waitNs = std::min(waitNs, headDueNs_ - now);
-    }
-    if (finishing && outCount_ == 0) {
-      waitNs = std::min(waitNs, kAbsentCheckNs);
-    }
-    pollfd line{master_, 0, 0};
-    if (!inHeld_) {
-      line.events |= POLLIN;
-    }
-    if (waitWritable) {
-      line.events |= POLLOUT;
-    }
-    const timespec wait = ToTimespec(waitNs);
-    const int ready = ppoll(&line, 1, &wait, config_.waitMask);
-    if (ready < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      std::fprintf(stderr, "sim47913: poll failed: %s\n", std::strerror(errno));
-      return FinalCode(kExitIncomplete);
-    }
-    if ((line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      // Input with nobody present is left from a host that came and went between two checks.
-      if (hostPresent_ || (line.revents & POLLIN) != 0) {
-        OnLineClosed();
-      }
-      if (finishing) {
-        Event("download complete; exiting");
-        return kExitComplete;
-      }
-      Sleep10ms();
-      continue;
-    }
-    if (!hostPresent_) {
-      hostPresent_ = true;
-      Event("host opened the line");
-    }
-    if ((line.revents & POLLIN) != 0 && !inHeld_ && ReadOneByte(inByte_)) {
-      inHeld_ = true;
-      deliverAtNs_ = inPacer_.Schedule(Now());
+    if (const std::optional<int> code = ServeOnce()) {
+      return *code;
     }
   }
+}
+
+std::optional<int> PtyServer::ServeOnce() {
+  if (config_.stopRequested != nullptr && *config_.stopRequested != 0) {
+    Event("stopped by a signal");
+    return FinalCode(kExitIncomplete);
+  }
+  const std::int64_t now = MonotonicNowNs();
+  if (now >= deadlineNs_) {
+    Event("timed out");
+    std::fprintf(stderr, "sim47913: timed out after %u s\n", config_.timeoutSec);
+    return FinalCode(kExitTimedOut);
+  }
+  if (inHeld_ && now >= deliverAtNs_) {
+    return DeliverHeldByte();
+  }
+  bool waitWritable = false;
+  if (outCount_ > 0) {
+    if (WriteDueByte(now)) {
+      return std::nullopt;
+    }
+    // Due but not taken: the line is full, so wait until it takes bytes again.
+    waitWritable = headScheduled_ && now >= headDueNs_;
+  }
+  if (std::optional<int> code = FinishIfDrained(now)) {
+    return code;
+  }
+  return WaitForLine(now, waitWritable);
+}
+
+std::optional<int> PtyServer::DeliverHeldByte() {
+  // The host byte on the wire has fully arrived: hand it over, and take the next one if it is
+  // already waiting (it starts right behind this one).
+  inHeld_ = false;
+  const bool wasComplete = model_.complete();
+  DeliverHostByte(inByte_, deliverAtNs_);
+  if (model_.hung_up()) {
+    return HangUp();
+  }
+  if (!wasComplete && model_.complete()) {
+    if (!SaveImage()) {
+      return kExitIncomplete;
+    }
+    ++completed_;
+    if (!config_.keepServing) {
+      finishing_ = true;
+      drainedAtNs_ = 0;
+    }
+  }
+  if (ReadOneByte(inByte_)) {
+    inHeld_ = true;
+    deliverAtNs_ = inPacer_.Schedule(inPacer_.FreeAt());
+  }
+  return std::nullopt;
+}
+
+std::optional<int> PtyServer::FinishIfDrained(std::int64_t now) {
+  if (!finishing_ || outCount_ != 0) {
+    return std::nullopt;
+  }
+  if (drainedAtNs_ == 0) {
+    drainedAtNs_ = now;
+  }
+  const std::int64_t drained = now - drainedAtNs_;
+  if (drained >= kLingerNs || (drained >= kAbsentCheckNs && HostHasReadEverything())) {
+    Event("download complete; exiting");
+    return kExitComplete;
+  }
+  return std::nullopt;
+}
+
+std::int64_t PtyServer::WaitLimitNs(std::int64_t now, bool waitWritable) const {
+  std::int64_t waitNs = deadlineNs_ - now;
+  if (inHeld_) {
+    waitNs = std::min(waitNs, deliverAtNs_ - now);
+  }
+  if (outCount_ > 0 && !waitWritable) {
+    waitNs = std::min(waitNs, headDueNs_ - now);
+  }
+  if (finishing_ && outCount_ == 0) {
+    waitNs = std::min(waitNs, kAbsentCheckNs);
+  }
+  return waitNs;
+}
+
+std::optional<int> PtyServer::WaitForLine(std::int64_t now, bool waitWritable) {
+  pollfd line{master_, 0, 0};
+  if (!inHeld_) {
+    line.events |= POLLIN;
+  }
+  if (waitWritable) {
+    line.events |= POLLOUT;
+  }
+  const timespec wait = ToTimespec(WaitLimitNs(now, waitWritable));
+  const int ready = ppoll(&line, 1, &wait, config_.waitMask);
+  if (ready < 0) {
+    if (errno == EINTR) {
+      return std::nullopt;
+    }
+    std::fprintf(stderr, "sim47913: poll failed: %s\n", std::strerror(errno));
+    return FinalCode(kExitIncomplete);
+  }
+  if ((line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    return OnNoHost(line.revents);
+  }
+  if (!hostPresent_) {
+    hostPresent_ = true;
+    Event("host opened the line");
+  }
+  if ((line.revents & POLLIN) != 0 && !inHeld_ && ReadOneByte(inByte_)) {
+    inHeld_ = true;
+    deliverAtNs_ = inPacer_.Schedule(MonotonicNowNs());
+  }
+  return std::nullopt;
+}
+
+std::optional<int> PtyServer::OnNoHost(short revents) {
+  // Input with nobody present is left from a host that came and went between two checks.
+  if (hostPresent_ || (revents & POLLIN) != 0) {
+    OnLineClosed();
+  }
+  if (finishing_) {
+    Event("download complete; exiting");
+    return kExitComplete;
+  }
+  Sleep10ms();
+  return std::nullopt;
 }
 
 }  // namespace sim

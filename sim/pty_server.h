@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "sim/device_model.h"
 
@@ -89,6 +90,19 @@ class PtyServer final : public ReplySink {
   bool SaveImage();
   bool HostHasReadEverything() const;
   int FinalCode(int fallback) const;
+  int HangUp();
+
+  // The steps of Run. Each returns the exit code once serving is over, and nothing to go on.
+  // One pass: at most one byte handed to the model or written, else one wait on the line.
+  std::optional<int> ServeOnce();
+  std::optional<int> DeliverHeldByte();
+  // Complete and not serving more: exits once the host has read every reply, or had time to.
+  std::optional<int> FinishIfDrained(std::int64_t now);
+  // Waits until the next byte falls due, the host writes or hangs up, or a full line drains.
+  std::optional<int> WaitForLine(std::int64_t now, bool waitWritable);
+  std::int64_t WaitLimitNs(std::int64_t now, bool waitWritable) const;
+  // The master reports that no host has the line open (or has just closed it).
+  std::optional<int> OnNoHost(short revents);
   void Sleep10ms();
   void Event(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -99,6 +113,9 @@ class PtyServer final : public ReplySink {
   bool linkCreated_ = false;
   bool hostPresent_ = false;
   std::int64_t startNs_ = 0;
+  std::int64_t deadlineNs_ = 0;   // when Run gives up, timed out
+  bool finishing_ = false;        // complete, and not serving more: exit once the host has it all
+  std::int64_t drainedAtNs_ = 0;  // when the last reply of the complete download went out
   std::int64_t deliverAtNs_ = 0;  // time the host byte in hand is fully received
 
   // Host byte read from the master and still "on the wire".

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <time.h>
 
 #include <chrono>
 #include <cstdint>
 
 #include "serial/clock.h"
+#include "serial/posix_monotonic.h"
 #include "support/pty_pair.h"
 
 namespace updater {
@@ -62,6 +64,15 @@ TEST(SystemClock, SleepShorterThanASlicePumpsAtItsEnd) {
   clock.SetPumpHook(CountPump, &pumps);
   clock.Sleep(kWaitSliceMs / 2);
   EXPECT_EQ(pumps, 1);
+}
+
+TEST(MonotonicTime, SpanBeforeNowIsNoWaitRatherThanAnError) {
+  // Waits are computed as deadline minus now, which goes negative once the deadline has passed.
+  const timespec none = posix::ToTimespec(-3 * posix::kNsPerMs);
+  EXPECT_EQ(ppoll(nullptr, 0, &none, nullptr), 0);
+  const timespec span = posix::ToTimespec(posix::kNsPerSecond + 2);
+  EXPECT_EQ(span.tv_sec, 1);
+  EXPECT_EQ(span.tv_nsec, 2);
 }
 
 }  // namespace
