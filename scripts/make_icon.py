@@ -3,10 +3,17 @@
 standard Windows palette, 32 x 32 and 16 x 16, and writes res/idr_mainframe.ico (4 bits per pixel
 with a transparency mask) and one RGBA PNG per size for the Qt resources.
 
-Run from anywhere: scripts/make_icon.py
+The same artwork, described as shapes on the 32 x 32 grid, is also rendered with smooth edges at
+48, 64, 128 and 256 pixels for the desktop's icon theme (res/idr_mainframe_<size>.png): each size
+is drawn from the shapes, never scaled up from a smaller picture. Only the standard library is
+used, so the script runs on any Python 3.
+
+Run from anywhere: scripts/make_icon.py [OUTPUT_FOLDER]   (default: res/)
 """
+import math
 import os
 import struct
+import sys
 import zlib
 
 PALETTE = [
@@ -89,13 +96,93 @@ def draw16():
     return img
 
 
+# --- the artwork as shapes, for the larger sizes ---------------------------------------------
+# Coordinates are on the 32 x 32 grid of draw32() (a pixel x covers x to x + 1). Each shape is a
+# signed distance function, negative inside; a pixel takes the share of the shape that covers it,
+# estimated from the distance at its centre.
+
+def box(x0, y0, x1, y1, radius=0.0):
+    cx, cy, hx, hy = (x0 + x1) / 2, (y0 + y1) / 2, (x1 - x0) / 2, (y1 - y0) / 2
+
+    def sdf(x, y):
+        qx, qy = abs(x - cx) - hx + radius, abs(y - cy) - hy + radius
+        return (math.hypot(max(qx, 0.0), max(qy, 0.0)) + min(max(qx, qy), 0.0) - radius)
+    return sdf, (x0, y0, x1, y1)
+
+
+def polygon(points):
+    def sdf(x, y):
+        best = float("inf")
+        inside = False
+        for (ax, ay), (bx, by) in zip(points, points[1:] + points[:1]):
+            ex, ey, wx, wy = bx - ax, by - ay, x - ax, y - ay
+            t = max(0.0, min(1.0, (wx * ex + wy * ey) / (ex * ex + ey * ey)))
+            best = min(best, math.hypot(wx - ex * t, wy - ey * t))
+            if (ay > y) != (by > y) and x < ax + (y - ay) * ex / ey:
+                inside = not inside
+        return -best if inside else best
+    xs, ys = [p[0] for p in points], [p[1] for p in points]
+    return sdf, (min(xs), min(ys), max(xs), max(ys))
+
+
+def render(size):
+    """The icon at size x size pixels, as rows of RGBA tuples."""
+    unit = size / 32
+    line = max(1.0, 0.6 * unit) / unit  # outlines: 1 pixel at the least, thinner than at 32
+    acc = [[[0.0] * 4 for _ in range(size)] for _ in range(size)]  # premultiplied RGBA
+
+    def paint(shape, colour, inset=0.0):
+        sdf, (x0, y0, x1, y1) = shape
+        r, g, b = (c / 255 for c in PALETTE[colour])
+        for py in range(max(0, int(y0 * unit) - 1), min(size, int(y1 * unit) + 2)):
+            for px in range(max(0, int(x0 * unit) - 1), min(size, int(x1 * unit) + 2)):
+                d = (sdf((px + 0.5) / unit, (py + 0.5) / unit) + inset) * unit
+                a = max(0.0, min(1.0, 0.5 - d))
+                if a > 0.0:
+                    p = acc[py][px]
+                    for i, c in enumerate((r, g, b, 1.0)):
+                        p[i] = c * a + p[i] * (1 - a)
+
+    def outlined(shape, outline, fill):
+        paint(shape, outline)
+        paint(shape, fill, inset=line)
+
+    # The device: case with a shaded lower and right edge, display, lamps, connector pins.
+    for x in range(6, 27, 4):
+        paint(box(x, 29, x + 2, 32, 0.2), GRAY)
+    outlined(box(2, 14, 30, 29, 0.6), BLACK, GRAY)
+    paint(box(2 + line, 14 + line, 30 - line - 0.8, 29 - line - 0.8, 0.3), SILVER)
+    outlined(box(5, 17, 22, 24, 0.3), GRAY, TEAL)
+    for x in range(7, 20, 2):
+        paint(box(x, 20, x + 1, 21, 0.2), AQUA)
+    paint(box(24, 18, 27, 20, 0.3), RED)
+    paint(box(24, 22, 27, 24, 0.3), LIME)
+    # The download: the arrow pointing into the device.
+    outlined(polygon([(13, 0), (19, 0), (19, 8), (23, 8), (16, 16), (9, 8), (13, 8)]), BLACK, LIME)
+
+    rows = []
+    for row in acc:
+        out = []
+        for r, g, b, a in row:
+            if a <= 0.0:
+                out.append((0, 0, 0, 0))
+            else:
+                rgb = tuple(round(min(1.0, c / a) * 255) for c in (r, g, b))
+                out.append(rgb + (round(a * 255),))
+        rows.append(out)
+    return rows
+
+
 def png(img):
-    size = len(img)
+    return png_rgba([[PALETTE[c] + (255,) if c is not None else (0, 0, 0, 0) for c in row]
+                     for row in img])
+
+
+def png_rgba(rows):
+    size = len(rows)
     raw = b""
-    for row in img:
-        raw += b"\x00"
-        for c in row:
-            raw += bytes(PALETTE[c] + (255,)) if c is not None else b"\x00\x00\x00\x00"
+    for row in rows:
+        raw += b"\x00" + b"".join(bytes(p) for p in row)
 
     def chunk(kind, data):
         return (struct.pack(">I", len(data)) + kind + data +
@@ -141,8 +228,14 @@ def ico(images):
     return out + b"".join(blobs)
 
 
+# The sizes drawn from the shapes, for the desktop's icon theme.
+SMOOTH_SIZES = (48, 64, 128, 256)
+
+
 def main():
-    res = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res")
+    res = (sys.argv[1] if len(sys.argv) > 1 else
+           os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res"))
+    os.makedirs(res, exist_ok=True)
     big, small = draw32(), draw16()
     with open(os.path.join(res, "idr_mainframe.ico"), "wb") as f:
         f.write(ico([big, small]))
@@ -150,6 +243,9 @@ def main():
         f.write(png(big))
     with open(os.path.join(res, "idr_mainframe_16.png"), "wb") as f:
         f.write(png(small))
+    for size in SMOOTH_SIZES:
+        with open(os.path.join(res, "idr_mainframe_%d.png" % size), "wb") as f:
+            f.write(png_rgba(render(size)))
 
 
 if __name__ == "__main__":
