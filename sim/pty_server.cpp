@@ -70,6 +70,9 @@ PtyServer::~PtyServer() {
   if (master_ >= 0) {
     close(master_);
   }
+  if (traceWrites_ != nullptr) {
+    std::fclose(traceWrites_);
+  }
 }
 
 bool PtyServer::Start() {
@@ -78,6 +81,14 @@ bool PtyServer::Start() {
   }
   if (config_.linkPath != nullptr && !CreateLink()) {
     return false;
+  }
+  if (config_.traceWritesPath != nullptr) {
+    traceWrites_ = std::fopen(config_.traceWritesPath, "w");
+    if (traceWrites_ == nullptr) {
+      std::fprintf(stderr, "sim47913: cannot write %s: %s\n", config_.traceWritesPath,
+                   std::strerror(errno));
+      return false;
+    }
   }
   std::printf("%s\n", slavePath_);
   std::fflush(stdout);
@@ -250,6 +261,15 @@ bool PtyServer::WriteDueByte(std::int64_t now) {
   }
   if (write(master_, &out_[outHead_], 1) != 1) {
     return false;
+  }
+  if (traceWrites_ != nullptr) {
+    // The raw monotonic clock is what Wine's performance counter reads, so a Windows program
+    // under Wine can set its own times against these.
+    timespec raw{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
+    std::fprintf(traceWrites_, "%lld\n",
+                 static_cast<long long>(raw.tv_sec) * kNsPerSecond + raw.tv_nsec);
+    std::fflush(traceWrites_);
   }
   outHead_ = (outHead_ + 1) % kOutCapacity;
   --outCount_;

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "sim/device_model.h"
@@ -23,6 +24,8 @@ struct ServerConfig {
   std::uint32_t timeoutSec = 600;
   const char* linkPath = nullptr;  // symbolic link to the slave, or none
   const char* savePath = nullptr;  // file for the image of a complete download, or none
+  // File that gets the time of every byte written to the terminal, or none (benchmarks).
+  const char* traceWritesPath = nullptr;
   // Set by the signal handler; the server returns when it becomes nonzero.
   const volatile std::sig_atomic_t* stopRequested = nullptr;
   // Signal mask to wait under (the caller blocks the stop signals everywhere else, so that a
@@ -109,6 +112,7 @@ class PtyServer final : public ReplySink {
   ServerConfig config_;
   DeviceModel model_;
   int master_ = -1;
+  std::FILE* traceWrites_ = nullptr;
   char slavePath_[kPathCapacity] = {};
   bool linkCreated_ = false;
   bool hostPresent_ = false;

@@ -33,6 +33,8 @@ constexpr const char kHelp[] =
     "                       stopped by a signal or the time-out\n"
     "  --timeout SEC        give up after SEC seconds (default 600)\n"
     "  --verbose            one line per protocol event on stderr\n"
+    "  --trace-writes FILE  write to FILE the time of every byte written to the terminal,\n"
+    "                       one line each: CLOCK_MONOTONIC_RAW in nanoseconds (benchmarks)\n"
     "Faults:\n"
     "  --silent             answer nothing at all\n"
     "  --probe-reply=BYTE   answer the probe with BYTE instead of '0': one character is taken\n"
@@ -158,6 +160,11 @@ int ParseArguments(int argc, char** argv, sim::ServerConfig& config) {
         return Usage("--save needs a file name", argument);
       }
       config.savePath = value;
+    } else if (Matches("--trace-writes", argc, argv, i, value)) {
+      if (value == nullptr || *value == '\0') {
+        return Usage("--trace-writes needs a file name", argument);
+      }
+      config.traceWritesPath = value;
     } else if (Matches("--timeout", argc, argv, i, value)) {
       if (!ParseNumber(value, 100'000'000, number) || number == 0) {
         return Usage("--timeout needs a number of seconds above 0", argument);
