@@ -29,3 +29,10 @@ function(updater_public_headers target folder)
   endforeach()
   target_include_directories(${target} PUBLIC ${stage})
 endfunction()
+
+# Where the programs install: bin/ on Linux; on Windows the top of the zip's folder, beside the
+# README.
+if(WIN32)
+  set(CMAKE_INSTALL_BINDIR . CACHE PATH "Programs")
+endif()
+include(GNUInstallDirs)
