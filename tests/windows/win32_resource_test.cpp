@@ -1,5 +1,6 @@
 // The resources compiled into the program: the two dialog templates read back from the module
-// as the dialog manager reads them, the system-menu string, the icon and the version.
+// as the dialog manager reads them, the system-menu string, the icon and the version; the
+// templates against the table the Qt window builds from (ui/dialog_template.h) too.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/app_info.h"
+#include "ui/dialog_template.h"
 #include "ui/win32/resource.h"
 
 #include <commctrl.h>
@@ -151,6 +154,78 @@ void ExpectPlaced(const Item& item, short x, short y, short cx, short cy) {
 }
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+
+// The table's styles are the system headers' values.
+namespace style = updater::dialog_style;
+static_assert(style::kPopup == WS_POPUP && style::kChild == WS_CHILD &&
+              style::kVisible == WS_VISIBLE && style::kCaption == WS_CAPTION &&
+              style::kBorder == WS_BORDER && style::kSysMenu == WS_SYSMENU &&
+              style::kThickFrame == WS_THICKFRAME && style::kGroup == WS_GROUP &&
+              style::kTabStop == WS_TABSTOP && style::kAppWindow == WS_EX_APPWINDOW);
+static_assert(style::kCenter == DS_CENTER && style::kModalFrame == DS_MODALFRAME &&
+              style::kSetFont == DS_SETFONT && style::k3dLook == DS_3DLOOK);
+static_assert(style::kPushButton == BS_PUSHBUTTON && style::kDefPushButton == BS_DEFPUSHBUTTON &&
+              style::kButtonTypeMask == BS_TYPEMASK && style::kEditLeft == ES_LEFT &&
+              style::kMultiLine == ES_MULTILINE && style::kReadOnly == ES_READONLY &&
+              style::kStaticLeft == SS_LEFT && style::kIcon == SS_ICON &&
+              style::kNoPrefix == SS_NOPREFIX && style::kSmooth == PBS_SMOOTH);
+static_assert(updater::kStaticId == IDC_STATIC && updater::kOkId == IDOK);
+
+std::wstring FromCp1252(const char* text) {
+  wchar_t wide[256] = {};
+  MultiByteToWideChar(1252, 0, text, -1, wide, 256);
+  return wide;
+}
+
+// Every field the dialog manager reads, against the table.
+void ExpectTable(const Template& t, const updater::DialogTemplate& table) {
+  SCOPED_TRACE(table.name);
+  EXPECT_EQ(t.style, table.style);
+  EXPECT_EQ(t.exStyle, table.exStyle);
+  EXPECT_EQ(std::vector<int>({t.x, t.y, t.cx, t.cy}),
+            std::vector<int>({table.x, table.y, table.cx, table.cy}));
+  EXPECT_EQ(t.caption, FromCp1252(table.caption));
+  EXPECT_EQ(t.typeface, FromCp1252(table.typeface));
+  EXPECT_EQ(t.pointSize, table.pointSize);
+  EXPECT_EQ(t.weight, table.weight);
+  EXPECT_EQ(t.italic, table.italic);
+  EXPECT_EQ(t.charset, table.charset);
+  ASSERT_EQ(t.items.size(), table.controls.size());
+  for (std::size_t i = 0; i < t.items.size(); ++i) {
+    const Item& item = t.items[i];
+    const updater::ControlTemplate& want = table.controls[i];
+    SCOPED_TRACE(testing::Message() << "control " << i << " " << want.name);
+    EXPECT_EQ(item.id, want.id);
+    switch (want.windowClass) {
+      case updater::ControlClass::kButton:
+        EXPECT_EQ(item.classAtom, kButtonClass);
+        break;
+      case updater::ControlClass::kEdit:
+        EXPECT_EQ(item.classAtom, kEditClass);
+        break;
+      case updater::ControlClass::kStatic:
+        EXPECT_EQ(item.classAtom, kStaticClass);
+        break;
+      case updater::ControlClass::kProgress:
+        EXPECT_EQ(_wcsicmp(item.className.c_str(), PROGRESS_CLASSW), 0);
+        break;
+    }
+    EXPECT_EQ(item.text, FromCp1252(want.text));
+    EXPECT_EQ(item.textOrdinal, want.iconId);
+    EXPECT_EQ(std::vector<int>({item.x, item.y, item.cx, item.cy}),
+              std::vector<int>({want.x, want.y, want.cx, want.cy}));
+    EXPECT_EQ(item.style, want.style);
+    EXPECT_EQ(item.exStyle, want.exStyle);
+  }
+}
+
+TEST(DialogTable, CompiledTemplatesAndStringAreTheTable) {
+  ExpectTable(LoadTemplate(IDD_UPDATER_DIALOG), updater::kMainDialog);
+  ExpectTable(LoadTemplate(IDD_ABOUTBOX), updater::kAboutBox);
+  char text[64] = {};
+  ASSERT_GT(LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, sizeof text), 0);
+  EXPECT_STREQ(text, updater::kAboutMenuText);
+}
 
 TEST(MainDialogTemplate, FrameCaptionAndFont) {
   const Template t = LoadTemplate(IDD_UPDATER_DIALOG);
@@ -307,6 +382,17 @@ TEST(ProgramResources, AboutStringIconAndVersion) {
   EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
   EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
   EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+  // The strings configured from the top CMakeLists.txt.
+  for (const auto& [name, value] : {std::pair{"ProductName", updater::kApplicationTitle},
+                                    std::pair{"FileVersion", updater::kApplicationVersion},
+                                    std::pair{"ProductVersion", updater::kApplicationVersion}}) {
+    const std::string key = std::string("\\StringFileInfo\\0c0a04e4\\") + name;
+    char* found = nullptr;
+    ASSERT_TRUE(
+        VerQueryValueA(version.data(), key.c_str(), reinterpret_cast<void**>(&found), &length))
+        << name;
+    EXPECT_STREQ(found, value) << name;
+  }
 
   // The manifest that selects common controls 6.
   HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
@@ -315,6 +401,10 @@ TEST(ProgramResources, AboutStringIconAndVersion) {
   const std::string text6(xml, SizeofResource(module, manifest));
   EXPECT_NE(text6.find("Microsoft.Windows.Common-Controls"), std::string::npos);
   EXPECT_NE(text6.find("6.0.0.0"), std::string::npos);
+  EXPECT_NE(text6.find(std::string("version=\"") + updater::kApplicationVersion + "\""),
+            std::string::npos);
+  EXPECT_NE(text6.find(std::string("<description>") + updater::kApplicationTitle + "<"),
+            std::string::npos);
 }
 
 }  // namespace

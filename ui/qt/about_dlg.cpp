@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "ui/dialog_template.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/text_codec.h"
-#include "ui/resource.h"
 
 namespace {
 
@@ -21,40 +21,48 @@ int LogicalDpi(const QWidget* widget) {
 }  // namespace
 
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
-  using updater::MapDialogRect;
-  setObjectName(QStringLiteral("IDD_ABOUTBOX"));
+  using updater::dialog_style::kButtonTypeMask;
+  using updater::dialog_style::kDefPushButton;
+  const updater::DialogTemplate& dialog = updater::kAboutBox;
+  setObjectName(QString::fromLatin1(dialog.name));
   // Modal frame with caption and system menu: no sizing, no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setWindowTitle(updater::QStringFromCp1252("Acerca de"));
+  setWindowTitle(updater::QStringFromCp1252(dialog.caption));
   setWindowIcon(icon);
-  const QFont font = updater::DialogFont(LogicalDpi(this));
+  const QFont font = updater::DialogFont(dialog, LogicalDpi(this));
   setFont(font);
   const updater::DialogBaseUnits units = updater::BaseUnitsOf(font);
+  const auto place = [&units](QWidget* widget, const updater::ControlTemplate& control) {
+    widget->setGeometry(
+        updater::MapDialogRect(units, control.x, control.y, control.cx, control.cy));
+  };
 
-  const QRect frame = MapDialogRect(units, 0, 0, 220, 50);
-  setFixedSize(frame.size());
+  setFixedSize(updater::MapDialogRect(units, 0, 0, dialog.cx, dialog.cy).size());
 
-  auto* picture = new QLabel(this);
-  picture->setObjectName(QStringLiteral("IDR_MAINFRAME"));
-  const QRect iconAt = MapDialogRect(units, 11, 10, 0, 0);
-  picture->setGeometry(iconAt.x(), iconAt.y(), 32, 32);
-  picture->setPixmap(icon.pixmap(32, 32));
-
-  auto* product = new QLabel(updater::QStringFromCp1252(kProductLine), this);
-  product->setObjectName(QStringLiteral("IDC_ABOUT_PRODUCT"));
-  product->setTextFormat(Qt::PlainText);
-  product->setGeometry(MapDialogRect(units, 40, 10, 119, 8));
-
-  auto* year = new QLabel(updater::QStringFromCp1252(kYearLine), this);
-  year->setObjectName(QStringLiteral("IDC_ABOUT_YEAR"));
-  year->setTextFormat(Qt::PlainText);
-  year->setGeometry(MapDialogRect(units, 40, 22, 73, 8));
-
-  auto* ok = new QPushButton(updater::QStringFromCp1252("Aceptar"), this);
-  ok->setObjectName(QStringLiteral("IDOK"));
-  ok->setGeometry(MapDialogRect(units, 150, 7, 50, 14));
-  ok->setDefault(true);
-  ok->setFocus();
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  for (const updater::ControlTemplate& control : dialog.controls) {
+    const QString name = QString::fromLatin1(control.name);
+    if (control.windowClass == updater::ControlClass::kButton) {
+      auto* button = new QPushButton(updater::QStringFromCp1252(control.text), this);
+      button->setObjectName(name);
+      place(button, control);
+      connect(button, &QPushButton::clicked, this, &QDialog::accept);
+      if ((control.style & kButtonTypeMask) == kDefPushButton) {
+        button->setDefault(true);
+        button->setFocus();
+      }
+    } else if (control.iconId != 0) {
+      // The template gives an icon no size: it shows at its own, 32 x 32.
+      auto* picture = new QLabel(this);
+      picture->setObjectName(name);
+      const QRect at = updater::MapDialogRect(units, control.x, control.y, 0, 0);
+      picture->setGeometry(at.x(), at.y(), 32, 32);
+      picture->setPixmap(icon.pixmap(32, 32));
+    } else {
+      auto* label = new QLabel(updater::QStringFromCp1252(control.text), this);
+      label->setObjectName(name);
+      label->setTextFormat(Qt::PlainText);
+      place(label, control);
+    }
+  }
 }

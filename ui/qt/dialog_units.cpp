@@ -5,12 +5,14 @@
 
 namespace updater {
 
-QFont DialogFont(int logicalDpi) {
-  QFont font(QStringLiteral("Arial"));
+QFont DialogFont(const DialogTemplate& dialog, int logicalDpi) {
+  QFont font(QString::fromLatin1(dialog.typeface));
   // Liberation Sans has Arial's metrics and is what fontconfig substitutes on Linux.
   font.setStyleHint(QFont::SansSerif);
-  font.setWeight(QFont::Normal);
-  font.setPixelSize(MulDiv(11, logicalDpi, 72));
+  // Qt's weights are the Windows ones (400 normal, 700 bold).
+  font.setWeight(static_cast<QFont::Weight>(dialog.weight));
+  font.setItalic(dialog.italic != 0);
+  font.setPixelSize(MulDiv(dialog.pointSize, logicalDpi, 72));
   return font;
 }
 

@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QRect>
 
+#include "ui/dialog_template.h"
+
 namespace updater {
 
 // The base units of a dialog font: the average character width and the character height, in
@@ -12,9 +14,9 @@ struct DialogBaseUnits {
   int cy = 0;
 };
 
-// The template font of both dialogs: Arial, 11 points, normal weight, sized for `logicalDpi` the
-// way a dialog template sizes it (whole pixels, rounded).
-QFont DialogFont(int logicalDpi);
+// The font of a dialog template (both dialogs: Arial, 11 points, normal weight), sized for
+// `logicalDpi` the way a dialog template sizes it (whole pixels, rounded).
+QFont DialogFont(const DialogTemplate& dialog, int logicalDpi);
 
 // Measured as a dialog template measures its font: the width of the 52 letters A-Z a-z, halved
 // and rounded over 26, and the full line height.

@@ -20,6 +20,7 @@
 #include <QWindow>
 
 #include "ui/app_info.h"
+#include "ui/dialog_template.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/icon_paths.h"
 #include "ui/qt/text_codec.h"
@@ -31,43 +32,6 @@ static void InitUpdaterResources() {
 }
 
 namespace {
-
-enum class Kind { kButton, kStatic, kEdit, kMultiEdit, kProgress };
-
-// One control of the dialog template: identifier, kind, Windows-1252 text and position in dialog
-// units, in tab order.
-struct ControlTemplate {
-  int id;
-  const char* name;
-  Kind kind;
-  const char* text;
-  int x, y, cx, cy;
-  bool tabStop;
-};
-
-constexpr int kStaticId = -1;
-
-constexpr ControlTemplate kControls[] = {
-    {IDC_OPEN, "IDC_OPEN", Kind::kButton, "Abrir archivo", 20, 13, 52, 17, true},
-    {kStaticId, "IDC_STATIC", Kind::kStatic, "Tama\xF1o", 136, 16, 32, 8, false},
-    {IDC_SIZE, "IDC_SIZE", Kind::kEdit, "", 168, 14, 38, 14, false},
-    {kStaticId, "IDC_STATIC", Kind::kStatic, "Enviado", 219, 16, 32, 8, false},
-    {IDC_SENT, "IDC_SENT", Kind::kEdit, "", 250, 14, 38, 14, false},
-    {IDC_PROGRAM, "IDC_PROGRAM", Kind::kButton, "Programar", 76, 13, 52, 17, false},
-    {IDC_PROGRESS, "IDC_PROGRESS", Kind::kProgress, "Progress1", 20, 127, 280, 9, false},
-    {IDC_FILE_VIEW, "IDC_FILE_VIEW", Kind::kMultiEdit, "", 20, 38, 145, 60, false},
-    {IDC_RX_VIEW, "IDC_RX_VIEW", Kind::kMultiEdit, "", 170, 38, 145, 60, false},
-    {IDC_STATE_LABEL, "IDC_STATE_LABEL", Kind::kStatic, "Estado", 20, 115, 25, 8, false},
-    {IDC_INFO, "IDC_INFO", Kind::kStatic, "Info", 49, 115, 187, 8, false},
-    {IDC_LOG, "IDC_LOG", Kind::kMultiEdit, "", 320, 38, 145, 60, false},
-};
-
-constexpr const char* kTemplateCaption = "Actualizador 47.913 v1";
-constexpr const char* kTitle = "Actualizador 47913";
-constexpr int kTemplateWidth = 472;
-constexpr int kTemplateHeight = 154;
-// IDS_ABOUTBOX
-constexpr const char* kAboutMenuText = "Acerca de...";
 
 const char* IdentifierProperty() {
   return "controlId";
@@ -142,49 +106,51 @@ void CUpdaterDlg::CreateFromTemplate() {
   m_hIcon.addFile(QString::fromLatin1(updater::kIconPath32), QSize(32, 32));
   m_hIcon.addFile(QString::fromLatin1(updater::kIconPath16), QSize(16, 16));
 
-  setObjectName(QStringLiteral("IDD_UPDATER_DIALOG"));
+  const updater::DialogTemplate& dialog = updater::kMainDialog;
+  setObjectName(QString::fromLatin1(dialog.name));
   // Caption, system menu and sizing border; no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setWindowTitle(QString::fromLatin1(kTemplateCaption));
-  const QFont font = updater::DialogFont(LogicalDpi());
+  setWindowTitle(updater::QStringFromCp1252(dialog.caption));
+  const QFont font = updater::DialogFont(dialog, LogicalDpi());
   setFont(font);
   m_units = updater::BaseUnitsOf(font);
-  resize(updater::MapDialogRect(m_units, 0, 0, kTemplateWidth, kTemplateHeight).size());
+  resize(updater::MapDialogRect(m_units, 0, 0, dialog.cx, dialog.cy).size());
 
-  for (const ControlTemplate& control : kControls) {
+  using updater::ControlClass;
+  for (const updater::ControlTemplate& control : dialog.controls) {
     const QString text = updater::QStringFromCp1252(control.text);
     QWidget* widget = nullptr;
-    switch (control.kind) {
-      case Kind::kButton: {
+    switch (control.windowClass) {
+      case ControlClass::kButton: {
         auto* button = new QPushButton(text, this);
         connect(button, &QPushButton::clicked, this,
                 control.id == IDC_OPEN ? &CUpdaterDlg::OnOpenFile : &CUpdaterDlg::OnProgram);
         widget = button;
         break;
       }
-      case Kind::kStatic: {
+      case ControlClass::kStatic: {
         auto* label = new QLabel(text, this);
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         widget = label;
         break;
       }
-      case Kind::kEdit: {
-        auto* edit = new QLineEdit(text, this);
-        edit->setReadOnly(true);
-        LookReadOnly(edit);
-        widget = edit;
+      case ControlClass::kEdit: {
+        // Every edit of the template is read-only.
+        if ((control.style & updater::dialog_style::kMultiLine) != 0) {
+          auto* edit = new QPlainTextEdit(text, this);
+          edit->setReadOnly(true);
+          widget = edit;
+        } else {
+          auto* edit = new QLineEdit(text, this);
+          edit->setReadOnly(true);
+          widget = edit;
+        }
+        LookReadOnly(widget);
         break;
       }
-      case Kind::kMultiEdit: {
-        auto* edit = new QPlainTextEdit(text, this);
-        edit->setReadOnly(true);
-        LookReadOnly(edit);
-        widget = edit;
-        break;
-      }
-      case Kind::kProgress: {
+      case ControlClass::kProgress: {
         m_progressBar = new QProgressBar(this);
         m_progressBar->setTextVisible(false);
         m_progressBar->setAccessibleName(text);
@@ -197,9 +163,10 @@ void CUpdaterDlg::CreateFromTemplate() {
     widget->setGeometry(
         updater::MapDialogRect(m_units, control.x, control.y, control.cx, control.cy));
     // Only tab stops take focus by Tab; the rest, as in a dialog, only by a click.
-    if (control.tabStop)
+    if ((control.style & updater::dialog_style::kTabStop) != 0)
       widget->setFocusPolicy(Qt::StrongFocus);
-    else if (control.kind == Kind::kStatic || control.kind == Kind::kProgress)
+    else if (control.windowClass == ControlClass::kStatic ||
+             control.windowClass == ControlClass::kProgress)
       widget->setFocusPolicy(Qt::NoFocus);
     else
       widget->setFocusPolicy(Qt::ClickFocus);
@@ -215,24 +182,23 @@ void CUpdaterDlg::OnInitDialog() {
   Enable(IDC_PROGRAM, false);
   m_core.InitState();
 
-  GetDlgItem(IDC_FILE_VIEW)->hide();
-  GetDlgItem(IDC_RX_VIEW)->hide();
-  GetDlgItem(IDC_LOG)->hide();
-
-  GetDlgItem(IDC_STATE_LABEL)->setGeometry(100, 100, 80, 20);
-  GetDlgItem(IDC_INFO)->setGeometry(180, 100, 400, 20);
-  GetDlgItem(IDC_PROGRESS)->setGeometry(100, 120, 400, 20);
+  const updater::OpeningMoves& moves = updater::kMainDialogOpening;
+  for (const int id : moves.hidden)
+    GetDlgItem(id)->hide();
+  for (const updater::ControlMove& move : moves.moved)
+    GetDlgItem(move.id)->setGeometry(move.to.x, move.to.y, move.to.cx, move.to.cy);
 
   PlaceWindow();
 
-  GetDlgItem(IDC_PROGRESS)->show();
-  setWindowTitle(QString::fromLatin1(kTitle));
+  GetDlgItem(moves.shown)->show();
+  setWindowTitle(QString::fromLatin1(updater::kApplicationTitle));
   GetDlgItem(IDC_OPEN)->setFocus();
 }
 
 void CUpdaterDlg::PlaceWindow() {
   // The window's outer rectangle, frame included once the window system reports one.
-  const QRect frame(100, 200, 600, 200);
+  const updater::PixelRect& window = updater::kMainDialogOpening.window;
+  const QRect frame(window.x, window.y, window.cx, window.cy);
   move(frame.topLeft());
   resize(frame.size() - (frameGeometry().size() - geometry().size()));
 }
@@ -253,7 +219,7 @@ QWidget* CUpdaterDlg::GetDlgItem(int id) const {
   const QList<QWidget*> children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
   for (QWidget* child : children) {
     const QVariant value = child->property(IdentifierProperty());
-    if (value.isValid() && value.toInt() == id && id != kStaticId)
+    if (value.isValid() && value.toInt() == id && id != updater::kStaticId)
       return child;
   }
   return nullptr;
@@ -393,7 +359,7 @@ bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* event) {
 void CUpdaterDlg::FillSystemMenu(QMenu& menu) {
   menu.setSeparatorsCollapsible(false);
   menu.addSeparator();
-  QAction* about = menu.addAction(updater::QStringFromCp1252(kAboutMenuText));
+  QAction* about = menu.addAction(updater::QStringFromCp1252(updater::kAboutMenuText));
   about->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
   about->setData(IDM_ABOUTBOX);
 }

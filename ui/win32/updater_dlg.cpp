@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "ui/dialog_template.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/resource.h"
 
@@ -150,17 +151,16 @@ BOOL CUpdaterDlg::OnInitDialog() {
   if (auto* files = dynamic_cast<Win32FileChooser*>(&m_chooser))
     files->SetOwner(m_hWnd);
 
-  ShowWindow(GetDlgItem(m_hWnd, IDC_FILE_VIEW), SW_HIDE);
-  ShowWindow(GetDlgItem(m_hWnd, IDC_RX_VIEW), SW_HIDE);
-  ShowWindow(GetDlgItem(m_hWnd, IDC_LOG), SW_HIDE);
+  const updater::OpeningMoves& moves = updater::kMainDialogOpening;
+  for (const int id : moves.hidden)
+    ShowWindow(GetDlgItem(m_hWnd, id), SW_HIDE);
+  for (const updater::ControlMove& move : moves.moved)
+    MoveWindow(GetDlgItem(m_hWnd, move.id), move.to.x, move.to.y, move.to.cx, move.to.cy, TRUE);
+  const updater::PixelRect& window = moves.window;
+  MoveWindow(m_hWnd, window.x, window.y, window.cx, window.cy, TRUE);
 
-  MoveWindow(GetDlgItem(m_hWnd, IDC_STATE_LABEL), 100, 100, 80, 20, TRUE);
-  MoveWindow(GetDlgItem(m_hWnd, IDC_INFO), 180, 100, 400, 20, TRUE);
-  MoveWindow(GetDlgItem(m_hWnd, IDC_PROGRESS), 100, 120, 400, 20, TRUE);
-  MoveWindow(m_hWnd, 100, 200, 600, 200, TRUE);
-
-  ShowWindow(GetDlgItem(m_hWnd, IDC_PROGRESS), SW_SHOW);
-  SetWindowTextA(m_hWnd, kTitle);
+  ShowWindow(GetDlgItem(m_hWnd, moves.shown), SW_SHOW);
+  SetWindowTextA(m_hWnd, updater::kApplicationTitle);
   // Nonzero: the dialog manager gives the focus to the first tab stop, "Abrir archivo".
   return TRUE;
 }

@@ -20,8 +20,6 @@
 // Windows-1252 bytes they are.
 class CUpdaterDlg final : public updater::Displays {
  public:
-  static constexpr const char* kTitle = "Actualizador 47913";
-
   // The window over these ports, clock and file chooser (the program hands it the machine's own;
   // tests others). `instance` holds the dialog templates (the program's module when null). A
   // SystemClock gets the window's pump hook; another clock can be given it with
