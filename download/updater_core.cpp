@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "download/image_file.h"
+#include "serial/open_advice.h"
 #include "ui/resource.h"
 
 namespace updater {
@@ -73,6 +74,12 @@ void UpdaterCore::OnProgram() {
     m_link.ClosePort();
   } else {
     m_report.Report("No se puede conectar\n");
+    // A port that is there but would not open is the likeliest reason; say how to clear it.
+    if (const OpenError* blocked = m_link.BlockedPort()) {
+      char advice[Reporter::kMessageSize];
+      if (FormatOpenAdvice(*blocked, advice, sizeof advice) > 0)
+        m_report.Report("%s", advice);
+    }
   }
   displays.SetCursor(CursorShape::kArrow);
 }

@@ -10,6 +10,8 @@ constexpr std::uint32_t kPauseAfterCloseMs = 1000;
 }  // namespace
 
 int SerialLink::FindDevice() {
+  for (OpenError& error : openErrors_)
+    error = OpenError{};
   for (std::int8_t index = 0; index < kPortCount; ++index) {
     if (!OpenPort(index))
       continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace updater {
@@ -42,14 +43,39 @@ struct ComStat {
 
 enum class WaitResult { kReady, kTimedOut, kError };
 
+// Why an open failed, so that the operator can be told what to do.
+enum class OpenFailure : std::uint8_t {
+  kNone,              // the port opened
+  kAbsent,            // no device answers to the name (a dangling link included)
+  kBusy,              // another program holds the port
+  kPermissionDenied,  // the device is there but this user may not open it
+  kNotSerialPort,     // the name leads to something that is no serial port
+  kOther,             // anything else: systemError tells what
+};
+
+struct OpenError {
+  static constexpr std::size_t kPathSize = 256;
+
+  OpenFailure failure = OpenFailure::kNone;
+  int systemError = 0;        // errno or GetLastError() of the failing call, 0 when none
+  char path[kPathSize] = {};  // the device tried, cut to fit; empty when no device has the name
+};
+
 // One serial port driver per platform (POSIX termios, Win32, and a fake for tests). All calls are
 // non-blocking except the two waits, which return after at most their time limit.
 class PortDriver {
  public:
   virtual ~PortDriver() = default;
 
-  // Opens "COM1" to "COM4" for reading and writing, exclusively. kInvalidPort on any failure.
-  virtual PortHandle Open(const char* name) = 0;
+  // Opens a port by its COM name ("COM1" to "COM4" for the window) for reading and writing,
+  // exclusively. kInvalidPort on any failure, with `error` saying why; on success `error` holds
+  // kNone and the device's path.
+  virtual PortHandle Open(const char* name, OpenError& error) = 0;
+  // The same for callers that need no cause. A driver brings it in with `using PortDriver::Open`.
+  PortHandle Open(const char* name) {
+    OpenError ignored;
+    return Open(name, ignored);
+  }
   virtual bool GetLineSettings(PortHandle port, LineSettings& settings) = 0;
   virtual bool SetLineSettings(PortHandle port, const LineSettings& settings) = 0;
   // Reports and clears the line-error mask and fills in the bytes waiting.

@@ -9,9 +9,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <cstring>
 
 #include "serial/posix_line_settings.h"
 #include "serial/posix_monotonic.h"
@@ -22,12 +23,47 @@ namespace {
 
 using posix::kNsPerMs;
 
+// n-1 for "COMn" (n from 1 to kMaxComNumber, no leading zero); -1 for any other name.
 int PortIndex(const char* name) {
   if (name == nullptr || name[0] != 'C' || name[1] != 'O' || name[2] != 'M')
     return -1;
-  if (name[3] < '1' || name[3] > '4' || name[4] != '\0')
+  if (name[3] < '1' || name[3] > '9')
     return -1;
-  return name[3] - '1';
+  int n = 0;
+  for (const char* p = name + 3; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9')
+      return -1;
+    n = n * 10 + (*p - '0');
+    if (n > kMaxComNumber)
+      return -1;
+  }
+  return n - 1;
+}
+
+OpenFailure FailureOfOpen(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenFailure::kAbsent;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return OpenFailure::kPermissionDenied;
+    case EBUSY:
+      return OpenFailure::kBusy;
+    case EISDIR:
+    case ENOTDIR:
+      return OpenFailure::kNotSerialPort;
+    default:
+      return OpenFailure::kOther;
+  }
+}
+
+PortHandle Fail(OpenError& error, OpenFailure failure, int systemError) {
+  error.failure = failure;
+  error.systemError = systemError;
+  return kInvalidPort;
 }
 
 int ToFd(PortHandle port) {
@@ -90,51 +126,50 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
 
 }  // namespace
 
-bool ResolvePortPath(int index, const char* devDir, char* out, std::size_t cap) {
-  if (index < 0 || index > 3 || devDir == nullptr || out == nullptr || cap == 0)
-    return false;
-  int n = std::snprintf(out, cap, "%s/COM%d", devDir, index + 1);
-  if (n < 0 || static_cast<std::size_t>(n) >= cap)
-    return false;
-  struct stat st {};
-  if (lstat(out, &st) == 0)
-    return true;
-  n = std::snprintf(out, cap, "%s/ttyS%d", devDir, index);
-  return n >= 0 && static_cast<std::size_t>(n) < cap;
-}
-
-PortHandle PosixPortDriver::Open(const char* name) {
+PortHandle PosixPortDriver::Open(const char* name, OpenError& error) {
+  error = OpenError{};
   const int index = PortIndex(name);
   if (index < 0)
-    return kInvalidPort;
+    return Fail(error, OpenFailure::kAbsent, 0);
   char resolved[PATH_MAX];
-  const char* path = paths_[static_cast<std::size_t>(index)];
-  if (!injected_) {
-    if (!ResolvePortPath(index, "/dev", resolved, sizeof resolved))
-      return kInvalidPort;
+  const char* path = nullptr;
+  if (injected_) {
+    if (index < static_cast<int>(paths_.size()))
+      path = paths_[static_cast<std::size_t>(index)];
+  } else if (ResolvePortPath(index, devDir_, *source_, resolved, sizeof resolved)) {
     path = resolved;
   }
   if (path == nullptr)
-    return kInvalidPort;
+    return Fail(error, OpenFailure::kAbsent, 0);
+  const std::size_t length = std::min(std::strlen(path), sizeof error.path - 1);
+  std::memcpy(error.path, path, length);  // cut to fit: the path is only shown
+  error.path[length] = '\0';
 
   // Non-blocking, so that a line without carrier neither holds up the open nor any transfer.
   int fd = -1;
   do {
     fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0)
-    return kInvalidPort;
-
+  if (fd < 0) {
+    const int code = errno;
+    return Fail(error, FailureOfOpen(code), code);
+  }
+  if (isatty(fd) != 1) {
+    close(fd);
+    return Fail(error, OpenFailure::kNotSerialPort, ENOTTY);
+  }
   // The lock is taken before TIOCEXCL: a refused second opener must not touch the flag that
   // belongs to the first one.
-  if (isatty(fd) != 1 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
     close(fd);
-    return kInvalidPort;
+    return Fail(error, code == EWOULDBLOCK ? OpenFailure::kBusy : OpenFailure::kOther, code);
   }
   if (ioctl(fd, TIOCEXCL) != 0) {
+    const int code = errno;
     flock(fd, LOCK_UN);
     close(fd);
-    return kInvalidPort;
+    return Fail(error, OpenFailure::kOther, code);
   }
   return fd;
 }

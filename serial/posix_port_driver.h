@@ -5,27 +5,27 @@
 #include <cstdint>
 
 #include "serial/port_driver.h"
+#include "serial/posix_port_list.h"
 
 namespace updater {
 
-// The device path for port `index` (0 to 3, COM1 to COM4) under `devDir`: "<devDir>/COMn" when
-// that name exists as a directory entry (an administrator's udev symlink; a dangling one means the
-// port is absent, so the open then fails), else "<devDir>/ttyS{n-1}". False when the index is out
-// of range or the path does not fit in `cap` bytes.
-bool ResolvePortPath(int index, const char* devDir, char* out, std::size_t cap);
-
-// COM1 to COM4 over termios. A handle is the open descriptor, held exclusively (TIOCEXCL and a
-// non-blocking flock, since root ignores TIOCEXCL) until Close.
+// COMn over termios, the device found as ResolvePortPath says. A handle is the open descriptor,
+// held exclusively (TIOCEXCL and a non-blocking flock, since root ignores TIOCEXCL) until Close.
 class PosixPortDriver final : public PortDriver {
  public:
   using PathTable = std::array<const char*, 4>;
 
-  // Resolves each port under /dev at every Open.
+  // Resolves each port at every Open, from /dev and the machine's terminals (udev).
   PosixPortDriver() = default;
+  // Resolves each port from `devDir` and `source` (tests).
+  PosixPortDriver(TtySource& source, const char* devDir) : source_(&source), devDir_(devDir) {}
   // Uses these paths for COM1 to COM4; nullptr means the port is absent.
   explicit PosixPortDriver(const PathTable& paths) : paths_(paths), injected_(true) {}
+  PosixPortDriver(const PosixPortDriver&) = delete;
+  PosixPortDriver& operator=(const PosixPortDriver&) = delete;
 
-  PortHandle Open(const char* name) override;
+  using PortDriver::Open;
+  PortHandle Open(const char* name, OpenError& error) override;
   bool GetLineSettings(PortHandle port, LineSettings& settings) override;
   bool SetLineSettings(PortHandle port, const LineSettings& settings) override;
   bool ClearErrors(PortHandle port, std::uint32_t& errors, ComStat& stat) override;
@@ -36,6 +36,9 @@ class PosixPortDriver final : public PortDriver {
   void Close(PortHandle port) override;
 
  private:
+  UdevTtySource udev_;
+  TtySource* source_ = &udev_;
+  const char* devDir_ = "/dev";
   PathTable paths_{};
   bool injected_ = false;
 };

@@ -16,7 +16,10 @@ int SerialLink::OpenPort(std::int8_t index) {
   reporter_.Report("Probando COM%d ...\n", number);
   clock_.Sleep(kPauseBeforeOpenMs);
 
-  m_hPort = (index >= 0 && index < kPortCount) ? driver_.Open(kPortNames[index]) : kInvalidPort;
+  const bool known = index >= 0 && index < kPortCount;
+  OpenError ignored;
+  OpenError& error = known ? openErrors_[index] : ignored;
+  m_hPort = known ? driver_.Open(kPortNames[index], error) : kInvalidPort;
   if (m_hPort == kInvalidPort) {
     reporter_.Report("No abierto COM%d\n", number);
     return 0;
@@ -67,6 +70,19 @@ std::uint8_t SerialLink::ReadByte() {
     driver_.WaitReadable(m_hPort, deadline.NextWait(now, kWaitSliceMs));
     clock_.Pump();
   }
+}
+
+const OpenError& SerialLink::open_error(int index) const {
+  static const OpenError kNotTried{};
+  return index >= 0 && index < kPortCount ? openErrors_[index] : kNotTried;
+}
+
+const OpenError* SerialLink::BlockedPort() const {
+  for (const OpenError& error : openErrors_) {
+    if (error.failure == OpenFailure::kPermissionDenied || error.failure == OpenFailure::kBusy)
+      return &error;
+  }
+  return nullptr;
 }
 
 void SerialLink::ClosePort() {

@@ -38,6 +38,13 @@ class SerialLink {
   // every port closed when none did.
   int FindDevice();
 
+  // Why the last open of port `index` (0 to 3) failed; kNone when it opened or was not tried
+  // since the last FindDevice began.
+  const OpenError& open_error(int index) const;
+  // The first port of the last FindDevice that exists but could not be opened because this user
+  // may not or another program holds it: the ones the operator can do something about.
+  const OpenError* BlockedPort() const;
+
   PortHandle m_hPort = kInvalidPort;
   ComStat m_comStat{};
   std::uint32_t m_dwCommErrors = 0;
@@ -47,6 +54,7 @@ class SerialLink {
   Clock& clock_;
   Reporter& reporter_;
   bool writeDropped_ = false;
+  OpenError openErrors_[kPortCount] = {};
 };
 
 }  // namespace updater

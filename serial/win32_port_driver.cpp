@@ -54,16 +54,26 @@ bool SleepSlice(DWORD start, std::uint32_t timeoutMs) {
 
 }  // namespace
 
-PortHandle Win32PortDriver::Open(const char* name) {
-  if (!IsPortName(name))
+PortHandle Win32PortDriver::Open(const char* name, OpenError& error) {
+  error = OpenError{};
+  if (!IsPortName(name)) {
+    error.failure = OpenFailure::kAbsent;
     return kInvalidPort;
+  }
+  lstrcpynA(error.path, name, static_cast<int>(sizeof error.path));
   HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    error.systemError = static_cast<int>(code);
+    error.failure = code == ERROR_FILE_NOT_FOUND ? OpenFailure::kAbsent : OpenFailure::kOther;
     return kInvalidPort;
+  }
   // Only a serial device has a control block; anything else under the name is no port.
   DCB dcb;
   if (!GetState(h, dcb)) {
+    error.failure = OpenFailure::kNotSerialPort;
+    error.systemError = static_cast<int>(GetLastError());
     CloseHandle(h);
     return kInvalidPort;
   }

@@ -13,7 +13,8 @@ class Win32PortDriver final : public PortDriver {
   // Waits poll the input or output queue this often; the processor stays idle in between.
   static constexpr std::uint32_t kPollMs = 1;
 
-  PortHandle Open(const char* name) override;
+  using PortDriver::Open;
+  PortHandle Open(const char* name, OpenError& error) override;
   bool GetLineSettings(PortHandle port, LineSettings& settings) override;
   bool SetLineSettings(PortHandle port, const LineSettings& settings) override;
   bool ClearErrors(PortHandle port, std::uint32_t& errors, ComStat& stat) override;

@@ -1,5 +1,6 @@
 #include "fakes/fake_port_driver.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace fakes {
@@ -58,14 +59,26 @@ FakePort* FakePortDriver::Get(PortHandle handle) {
   return &ports_[handle];
 }
 
-PortHandle FakePortDriver::Open(const char* name) {
+PortHandle FakePortDriver::Open(const char* name, updater::OpenError& error) {
   static constexpr const char* kNames[4] = {"COM1", "COM2", "COM3", "COM4"};
+  error = updater::OpenError{};
+  error.failure = updater::OpenFailure::kAbsent;
   for (int i = 0; i < 4; ++i) {
-    if (std::strcmp(name, kNames[i]) != 0)
+    if (name == nullptr || std::strcmp(name, kNames[i]) != 0)
       continue;
     FakePort& p = ports_[i];
-    if (!p.present || p.busy || p.isOpen)
+    if (!p.present)
       return kInvalidPort;
+    if (p.path != nullptr)
+      std::snprintf(error.path, sizeof error.path, "%s", p.path);
+    else
+      std::snprintf(error.path, sizeof error.path, "/dev/fake%d", i + 1);
+    if (p.forbidden || p.busy || p.isOpen) {
+      error.failure =
+          p.forbidden ? updater::OpenFailure::kPermissionDenied : updater::OpenFailure::kBusy;
+      return kInvalidPort;
+    }
+    error.failure = updater::OpenFailure::kNone;
     p.isOpen = true;
     ++p.opens;
     return i;

@@ -31,10 +31,12 @@ class FakePort {
   void Deliver(const std::uint8_t* bytes, std::size_t count, std::uint32_t delayMs = 0);
   void Deliver(std::uint8_t value, std::uint32_t delayMs = 0) { Deliver(&value, 1, delayMs); }
 
-  bool present = false;       // the port exists
-  bool busy = false;          // another program holds it
-  bool hungUp = false;        // the far end dropped the line
-  bool writeStalled = false;  // the line takes no bytes
+  bool present = false;        // the port exists
+  bool busy = false;           // another program holds it
+  bool forbidden = false;      // this user may not open it
+  const char* path = nullptr;  // the device path a failed open reports; "/dev/fakeN" when unset
+  bool hungUp = false;         // the far end dropped the line
+  bool writeStalled = false;   // the line takes no bytes
   Peer* peer = nullptr;
   updater::LineSettings reported{};  // what the port reports when opened
   updater::LineSettings applied{};   // what the code set last
@@ -75,7 +77,8 @@ class FakePortDriver final : public updater::PortDriver {
 
   FakePort& port(int index) { return ports_[index]; }
 
-  updater::PortHandle Open(const char* name) override;
+  using updater::PortDriver::Open;
+  updater::PortHandle Open(const char* name, updater::OpenError& error) override;
   bool GetLineSettings(updater::PortHandle port, updater::LineSettings& settings) override;
   bool SetLineSettings(updater::PortHandle port, const updater::LineSettings& settings) override;
   bool ClearErrors(updater::PortHandle port, std::uint32_t& errors,

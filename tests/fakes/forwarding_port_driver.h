@@ -11,7 +11,10 @@ class ForwardingPortDriver : public updater::PortDriver {
  public:
   explicit ForwardingPortDriver(updater::PortDriver& inner) : inner_(inner) {}
 
-  updater::PortHandle Open(const char* name) override { return inner_.Open(name); }
+  using updater::PortDriver::Open;
+  updater::PortHandle Open(const char* name, updater::OpenError& error) override {
+    return inner_.Open(name, error);
+  }
   bool GetLineSettings(updater::PortHandle p, updater::LineSettings& s) override {
     return inner_.GetLineSettings(p, s);
   }

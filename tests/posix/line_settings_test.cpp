@@ -9,6 +9,7 @@
 
 #include "serial/posix_line_settings.h"
 #include "serial/posix_port_driver.h"
+#include "tty_table.h"
 
 namespace updater {
 namespace {
@@ -90,6 +91,10 @@ class ResolvePortPathTest : public ::testing::Test {
     char tmpl[] = "/tmp/ports.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
+    // COM2 and COM3 are taken by links below; the real UARTs fill COM1 and COM4.
+    tree_.Add("ttyS0", dir_ + "/ttyS0")
+        .Add("ttyS1", dir_ + "/ttyS1", 0)
+        .Add("ttyS3", dir_ + "/ttyS3");
   }
   void TearDown() override {
     for (const char* n : {"/COM1", "/COM2", "/COM3", "/COM4", "/target"}) {
@@ -99,9 +104,10 @@ class ResolvePortPathTest : public ::testing::Test {
   }
   std::string Resolve(int index) {
     char out[256];
-    return ResolvePortPath(index, dir_.c_str(), out, sizeof out) ? out : "<failed>";
+    return ResolvePortPath(index, dir_.c_str(), tree_, out, sizeof out) ? out : "<failed>";
   }
   std::string dir_;
+  test::TtyTable tree_;
 };
 
 TEST_F(ResolvePortPathTest, AdministratorsLinkWinsEvenWhenDangling) {
@@ -121,7 +127,7 @@ TEST_F(ResolvePortPathTest, RefusesBadIndexAndShortBuffer) {
   EXPECT_EQ(Resolve(-1), "<failed>");
   EXPECT_EQ(Resolve(4), "<failed>");
   char small[8];
-  EXPECT_FALSE(ResolvePortPath(0, dir_.c_str(), small, sizeof small));
+  EXPECT_FALSE(ResolvePortPath(0, dir_.c_str(), tree_, small, sizeof small));
 }
 
 }  // namespace
