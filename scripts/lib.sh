@@ -34,3 +34,37 @@ write_demo_image() {
     printf 'Imagen de prueba 47913, bloque %03d.\r\n' "$i"
   done >"$file"
 }
+
+# wine_prefix_with_com3 LINE : fills the new, private Wine prefix $WINEPREFIX and leaves a
+# persistent Wine server running for it, with one serial port: COM3, which leads to LINE (a link
+# that the device simulator points at its terminal). No other COM name has a device, since Wine
+# gives the machine's /dev/ttyS* the first free COM names and nothing run in the prefix may reach
+# a real port. Uses $wine and $wineserver; returns 1 when a port other than COM3 stays mapped.
+wine_prefix_with_com3() {
+  local line=$1 n link
+  "$wine" wineboot --init </dev/null >/dev/null 2>&1
+  "$wineserver" -w
+  # An empty value means no port; naming COM1 to COM4 keeps the machine's ports off them.
+  for n in 1 2 4; do
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d '' /f </dev/null >/dev/null
+  done
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM3 /t REG_SZ /d "$line" /f </dev/null >/dev/null
+  # Xvfb has no window manager: windows that Wine leaves unmanaged appear and go at once, where
+  # a managed one waits seconds for a manager to take it.
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >/dev/null
+  "$wineserver" -w
+  # One server from here on, so the port links are made once and stay as set below.
+  "$wineserver" -p >/dev/null 2>&1
+  "$wine" cmd /c exit </dev/null >/dev/null 2>&1
+  for link in "$WINEPREFIX"/dosdevices/com*; do
+    [ "$(basename "$link")" = com3 ] || rm -f "$link"
+  done
+  ln -sfn "$line" "$WINEPREFIX/dosdevices/com3"
+  for link in "$WINEPREFIX"/dosdevices/com*; do
+    if [ "$(basename "$link")" != com3 ]; then
+      echo "$(basename "$0"): $(basename "$link") is still mapped in the prefix" >&2
+      return 1
+    fi
+  done
+}

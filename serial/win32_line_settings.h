@@ -47,4 +47,13 @@ inline bool BoundWriteTimeouts(COMMTIMEOUTS& timeouts) {
   return true;
 }
 
+// The read time-outs the driver's waits rely on: a one-byte ReadFile returns at once when a byte
+// waits, else as soon as one arrives, else empty after `waitMs` (above 0; MAXDWORD would mean
+// something else and is cut to one below).
+inline void SetReadWait(COMMTIMEOUTS& timeouts, DWORD waitMs) {
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = waitMs < MAXDWORD ? waitMs : MAXDWORD - 1;
+}
+
 }  // namespace updater::win32

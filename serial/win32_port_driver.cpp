@@ -2,15 +2,26 @@
 
 #include <windows.h>
 
+#include "serial/clock.h"
 #include "serial/win32_line_settings.h"
 
 namespace updater {
 
 namespace {
 
+// "COM" and a number from 1 to 255 without leading zeros. Only the upper-case form is taken, as
+// the program names its ports.
 bool IsPortName(const char* name) {
-  return name != nullptr && name[0] == 'C' && name[1] == 'O' && name[2] == 'M' && name[3] >= '1' &&
-         name[3] <= '4' && name[4] == '\0';
+  if (name == nullptr || name[0] != 'C' || name[1] != 'O' || name[2] != 'M' || name[3] < '1' ||
+      name[3] > '9')
+    return false;
+  int number = 0;
+  for (const char* digit = name + 3; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9' || digit - name >= 6)
+      return false;
+    number = number * 10 + (*digit - '0');
+  }
+  return number <= 255;
 }
 
 HANDLE ToHandle(PortHandle port) {
@@ -29,30 +40,44 @@ bool QueryStatus(HANDLE h, DWORD& errors, COMSTAT& stat) {
   return h != nullptr && ClearCommError(h, &errors, &stat) != FALSE;
 }
 
-DWORD Elapsed(DWORD start) {
-  return GetTickCount() - start;
+// What a failed CreateFile says about the port. Windows refuses a port that another program
+// holds with "access denied".
+OpenFailure FailureOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return OpenFailure::kAbsent;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return OpenFailure::kBusy;
+    default:
+      return OpenFailure::kOther;
+  }
 }
 
-// A port that no longer answers (an unplugged adapter) waits out the limit, so that the caller's
-// retry loop does not spin.
+// A port that no longer answers (an unplugged adapter, a hung-up line) has nothing to wait on:
+// the rest of the limit is slept, so that the caller's retry loop does not spin.
 WaitResult WaitOut(DWORD start, std::uint32_t timeoutMs) {
-  const DWORD elapsed = Elapsed(start);
+  const DWORD elapsed = GetTickCount() - start;
   if (elapsed < timeoutMs)
     ::Sleep(timeoutMs - elapsed);
   return WaitResult::kError;
 }
 
-// Sleeps one poll slice, never past the limit. False when the limit has passed.
-bool SleepSlice(DWORD start, std::uint32_t timeoutMs) {
-  const DWORD elapsed = Elapsed(start);
-  if (elapsed >= timeoutMs)
-    return false;
-  const DWORD left = timeoutMs - elapsed;
-  ::Sleep(left < Win32PortDriver::kPollMs ? left : Win32PortDriver::kPollMs);
-  return true;
+}  // namespace
+
+Win32PortDriver::Port* Win32PortDriver::Slot(const void* handle) {
+  for (Port& p : ports_) {
+    if (p.handle == handle)
+      return &p;
+  }
+  return nullptr;
 }
 
-}  // namespace
+Win32PortDriver::Port* Win32PortDriver::Find(PortHandle port) {
+  HANDLE h = ToHandle(port);
+  return h == nullptr ? nullptr : Slot(h);
+}
 
 PortHandle Win32PortDriver::Open(const char* name, OpenError& error) {
   error = OpenError{};
@@ -60,13 +85,22 @@ PortHandle Win32PortDriver::Open(const char* name, OpenError& error) {
     error.failure = OpenFailure::kAbsent;
     return kInvalidPort;
   }
-  lstrcpynA(error.path, name, static_cast<int>(sizeof error.path));
-  HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  // The device namespace: CreateFile takes "COM10" and above only in this form.
+  char path[16] = "\\\\.\\";
+  lstrcpynA(path + 4, name, static_cast<int>(sizeof path - 4));
+  lstrcpynA(error.path, path, static_cast<int>(sizeof error.path));
+  Port* slot = Slot(nullptr);
+  if (slot == nullptr) {
+    error.failure = OpenFailure::kOther;
+    error.systemError = ERROR_TOO_MANY_OPEN_FILES;
+    return kInvalidPort;
+  }
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
+    error.failure = FailureOf(code);
     error.systemError = static_cast<int>(code);
-    error.failure = code == ERROR_FILE_NOT_FOUND ? OpenFailure::kAbsent : OpenFailure::kOther;
     return kInvalidPort;
   }
   // Only a serial device has a control block; anything else under the name is no port.
@@ -77,9 +111,25 @@ PortHandle Win32PortDriver::Open(const char* name, OpenError& error) {
     CloseHandle(h);
     return kInvalidPort;
   }
+  // The waits rely on the read time-outs; a port that does not take them is not used.
   COMMTIMEOUTS timeouts{};
-  if (GetCommTimeouts(h, &timeouts) && win32::BoundWriteTimeouts(timeouts))
-    SetCommTimeouts(h, &timeouts);
+  if (!GetCommTimeouts(h, &timeouts)) {
+    error.failure = OpenFailure::kOther;
+    error.systemError = static_cast<int>(GetLastError());
+    CloseHandle(h);
+    return kInvalidPort;
+  }
+  win32::SetReadWait(timeouts, kWaitSliceMs);
+  win32::BoundWriteTimeouts(timeouts);
+  if (!SetCommTimeouts(h, &timeouts)) {
+    error.failure = OpenFailure::kOther;
+    error.systemError = static_cast<int>(GetLastError());
+    CloseHandle(h);
+    return kInvalidPort;
+  }
+  *slot = Port{};
+  slot->handle = h;
+  slot->readWaitMs = kWaitSliceMs;
   return reinterpret_cast<PortHandle>(h);
 }
 
@@ -119,14 +169,26 @@ bool Win32PortDriver::ClearErrors(PortHandle port, std::uint32_t& errors, ComSta
   stat = ComStat{};
   stat.cbInQue = status.cbInQue;
   stat.cbOutQue = status.cbOutQue;
+  // A byte that a wait has already taken from the queue is still waiting for the caller.
+  const Port* p = Find(port);
+  if (p != nullptr && p->hasEarlyByte)
+    ++stat.cbInQue;
   return ok;
 }
 
 bool Win32PortDriver::ReadByte(PortHandle port, std::uint8_t& value, std::uint32_t& transferred) {
   transferred = 0;
-  HANDLE h = ToHandle(port);
-  // ReadFile only when a byte waits: with the port's read time-outs left as found (often none),
-  // it would otherwise wait for the line.
+  Port* p = Find(port);
+  if (p == nullptr)
+    return false;
+  if (p->hasEarlyByte) {
+    p->hasEarlyByte = false;
+    value = p->earlyByte;
+    transferred = 1;
+    return true;
+  }
+  // ReadFile only when a byte waits: it would otherwise wait for the line up to a slice.
+  HANDLE h = p->handle;
   DWORD errors = 0;
   COMSTAT status{};
   if (!QueryStatus(h, errors, status))
@@ -156,43 +218,63 @@ bool Win32PortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32
   return true;
 }
 
+// The wait is a one-byte ReadFile under the read time-outs set at Open (interval and multiplier
+// MAXDWORD, total constant the wait): it returns as soon as a byte arrives, or empty once the
+// wait is over. A byte it takes is kept for the next ReadByte.
 WaitResult Win32PortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutMs) {
   const DWORD start = GetTickCount();
-  HANDLE h = ToHandle(port);
-  for (;;) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!QueryStatus(h, errors, status))
+  Port* p = Find(port);
+  if (p == nullptr)
+    return WaitOut(start, timeoutMs);
+  if (p->hasEarlyByte)
+    return WaitResult::kReady;
+  HANDLE h = p->handle;
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!QueryStatus(h, errors, status))
+    return WaitOut(start, timeoutMs);
+  if (status.cbInQue > 0)
+    return WaitResult::kReady;
+  if (timeoutMs == 0)
+    return WaitResult::kTimedOut;
+  if (p->readWaitMs != timeoutMs) {
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(h, &timeouts))
       return WaitOut(start, timeoutMs);
-    if (status.cbInQue > 0)
-      return WaitResult::kReady;
-    if (!SleepSlice(start, timeoutMs))
-      return WaitResult::kTimedOut;
+    win32::SetReadWait(timeouts, timeoutMs);
+    if (!SetCommTimeouts(h, &timeouts))
+      return WaitOut(start, timeoutMs);
+    p->readWaitMs = timeoutMs;
   }
+  std::uint8_t byte = 0;
+  DWORD read = 0;
+  if (!ReadFile(h, &byte, 1, &read, nullptr))
+    return WaitOut(start, timeoutMs);
+  if (read == 0)
+    return WaitResult::kTimedOut;
+  p->earlyByte = byte;
+  p->hasEarlyByte = true;
+  return WaitResult::kReady;
 }
 
-// A synchronous WriteFile can always be tried again; this only follows a write that the line did
-// not take, so it waits at least one slice (no spinning) and then for the output queue to drain.
+// A synchronous WriteFile waits for the line itself, up to the port's write time-out, so there is
+// nothing left to wait for here: a write can be tried again at once unless the port is gone.
 WaitResult Win32PortDriver::WaitWritable(PortHandle port, std::uint32_t timeoutMs) {
   const DWORD start = GetTickCount();
-  HANDLE h = ToHandle(port);
-  for (;;) {
-    const bool slept = SleepSlice(start, timeoutMs);
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!QueryStatus(h, errors, status))
-      return WaitOut(start, timeoutMs);
-    if (status.cbOutQue == 0)
-      return WaitResult::kReady;
-    if (!slept)
-      return WaitResult::kTimedOut;
-  }
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!QueryStatus(ToHandle(port), errors, status))
+    return WaitOut(start, timeoutMs);
+  return WaitResult::kReady;
 }
 
 void Win32PortDriver::Close(PortHandle port) {
   HANDLE h = ToHandle(port);
-  if (h != nullptr)
-    CloseHandle(h);
+  if (h == nullptr)
+    return;
+  if (Port* p = Find(port))
+    *p = Port{};
+  CloseHandle(h);
 }
 
 }  // namespace updater

@@ -6,12 +6,13 @@
 
 namespace updater {
 
-// COM1 to COM4 through the Windows serial calls. A handle is the HANDLE of CreateFileA, opened
-// without sharing and without overlapped I/O, until Close.
+// Serial ports ("COM1" to "COM255") through the Windows serial calls. A handle is the HANDLE of
+// CreateFileA, opened without sharing and without overlapped I/O, until Close. The waits wait in
+// the system (a read under the port's read time-outs), never in a polling loop.
 class Win32PortDriver final : public PortDriver {
  public:
-  // Waits poll the input or output queue this often; the processor stays idle in between.
-  static constexpr std::uint32_t kPollMs = 1;
+  // Ports open at once through one driver.
+  static constexpr int kMaxOpenPorts = 8;
 
   using PortDriver::Open;
   PortHandle Open(const char* name, OpenError& error) override;
@@ -23,6 +24,18 @@ class Win32PortDriver final : public PortDriver {
   WaitResult WaitReadable(PortHandle port, std::uint32_t timeoutMs) override;
   WaitResult WaitWritable(PortHandle port, std::uint32_t timeoutMs) override;
   void Close(PortHandle port) override;
+
+ private:
+  struct Port {
+    void* handle = nullptr;        // null: a free slot
+    std::uint32_t readWaitMs = 0;  // the read-total constant the port now has
+    bool hasEarlyByte = false;     // a wait took this byte; the next ReadByte returns it
+    std::uint8_t earlyByte = 0;
+  };
+  Port* Slot(const void* handle);
+  Port* Find(PortHandle port);
+
+  Port ports_[kMaxOpenPorts] = {};
 };
 
 }  // namespace updater
