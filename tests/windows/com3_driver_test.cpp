@@ -5,6 +5,7 @@
 #include "download/updater_core.h"
 #include "fakes/fake_displays.h"
 #include "serial/clock.h"
+#include "serial/port_list.h"
 #include "serial/win32_line_settings.h"
 #include "serial/win32_port_driver.h"
 #include "windows/com3_device.h"
@@ -191,6 +192,28 @@ TEST_F(Com3Driver, ASilentLineWaitsOutTheLimitWithTheProcessorIdle) {
   EXPECT_LT(CpuMs() - cpuBefore, 500u);
   // Nothing is queued for sending, so the line takes a byte.
   EXPECT_EQ(driver.WaitWritable(port, 1000), WaitResult::kReady);
+}
+
+// scripts/test-windows names COM1 to COM4 in the prefix's port table; Wine lists each port of its
+// table in SERIALCOMM, present or not.
+TEST_F(Com3Driver, ThePortListNamesCom3AmongThePortsInOrder) {
+  updater::PortInfo ports[16];
+  const int count = updater::ListSerialPorts(ports, 16);
+  const updater::PortInfo* com3 = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) {
+      EXPECT_LT(ports[i - 1].number, ports[i].number);
+    }
+    if (ports[i].number == 3)
+      com3 = &ports[i];
+  }
+  ASSERT_NE(com3, nullptr);
+  EXPECT_STREQ(com3->name, "COM3");
+  EXPECT_STREQ(com3->path, "\\\\.\\COM3");
+  EXPECT_STRNE(com3->driver, "");
+  updater::PortInfo lowest;
+  ASSERT_EQ(updater::ListSerialPorts(&lowest, 1), 1);
+  EXPECT_EQ(lowest.number, ports[0].number);
 }
 
 // Through the link as a run reads: a read that nothing answers still ends at its 5000 ms limit,
