@@ -41,6 +41,7 @@ void Downloader::Download() {
   announcements_ = 0;
   emptyBlocks_ = 0;
   succeeded_ = false;
+  outcome_ = RunOutcome::kProtocolFailure;
 
   reporter_.Report("Inicio descarga\n");
   clock_.Sleep(kPauseAfterStartMs);
@@ -48,6 +49,11 @@ void Downloader::Download() {
 
   bool running = true;
   while (running) {
+    // A stop asked for ends the run here, whatever the failed reads that led here say.
+    if (clock_.Interrupted()) {
+      outcome_ = RunOutcome::kInterrupted;
+      break;
+    }
     switch (g_programState) {
       case PROGRAM_STATE_SIZE:
         running = StepSize();
@@ -72,6 +78,7 @@ bool Downloader::StepSize() {
     // The length does not fit the device's announcement; sending part of the image and then
     // reporting success would mislead the operator.
     reporter_.Report("tama\xF1o incorrecto\n");
+    outcome_ = RunOutcome::kImageTooLong;
     g_programState = PROGRAM_STATE_ERROR;
     return true;
   }
@@ -99,6 +106,7 @@ bool Downloader::StepSize() {
     g_programState = PROGRAM_STATE_DATA;
   } else if (reply == kLengthRejected) {
     reporter_.Report("tama\xF1o incorrecto\n");
+    outcome_ = RunOutcome::kLengthRejected;
     g_programState = PROGRAM_STATE_ERROR;
   } else if (announcements_ >= kMaxAnnouncements) {
     g_programState = PROGRAM_STATE_ERROR;
@@ -137,6 +145,12 @@ bool Downloader::StepData() {
     return true;
   }
   if (!VerifyBlock()) {
+    // An echo cut short by a stop is no wrong echo.
+    if (clock_.Interrupted()) {
+      outcome_ = RunOutcome::kInterrupted;
+      return false;
+    }
+    outcome_ = RunOutcome::kEchoMismatch;
     reporter_.displays().ShowMessageBox("Error de comunicaci\xF3n");
     return false;
   }
@@ -160,6 +174,7 @@ bool Downloader::StepEnd() {
   reporter_.Report("Descarga correcta\n");
   ShowReceived();
   succeeded_ = true;
+  outcome_ = RunOutcome::kSucceeded;
   return false;
 }
 

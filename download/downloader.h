@@ -19,6 +19,19 @@ enum : std::uint8_t {
 // The state of the last download, kept after it ends.
 extern std::uint8_t g_programState;
 
+// How the last programming run ended, for a front end that acts on it (the command line's exit
+// status); the window shows the messages only.
+enum class RunOutcome : std::uint8_t {
+  kNotRun,
+  kSucceeded,        // the device acknowledged the end of the whole image
+  kNoDevice,         // no port answered the probe
+  kImageTooLong,     // the length cannot be announced; nothing was sent
+  kLengthRejected,   // the device answered the length with '9'
+  kEchoMismatch,     // an echoed byte differed from the image
+  kProtocolFailure,  // a missing or unexpected reply, a time-out, a line that took nothing
+  kInterrupted,      // the clock said to stop
+};
+
 // The image in memory and the download protocol that sends it over an open port.
 class Downloader {
  public:
@@ -60,6 +73,7 @@ class Downloader {
   int announcements() const { return announcements_; }
   int empty_blocks() const { return emptyBlocks_; }
   bool succeeded() const { return succeeded_; }
+  RunOutcome outcome() const { return outcome_; }
 
  private:
   void StoreReceived(std::uint8_t value);
@@ -73,6 +87,7 @@ class Downloader {
   int announcements_ = 0;
   int emptyBlocks_ = 0;
   bool succeeded_ = false;
+  RunOutcome outcome_ = RunOutcome::kNotRun;
 };
 
 }  // namespace updater

@@ -24,13 +24,13 @@ void UpdaterCore::OnOpenFile(FileChooser& chooser) {
   LoadImage(path);
 }
 
-void UpdaterCore::LoadImage(const char* path) {
+bool UpdaterCore::LoadImage(const char* path) {
   Displays& displays = m_report.displays();
   ImageFile file;
   if (!file.Open(path)) {
     // Nothing changes: the image loaded before, if any, can still be programmed.
     m_report.Report("No se puede abrir el archivo\n");
-    return;
+    return false;
   }
 
   Downloader& d = m_download;
@@ -58,21 +58,27 @@ void UpdaterCore::LoadImage(const char* path) {
   if (!read) {
     displays.Enable(IDC_PROGRAM, false);
     m_report.Report("No se puede abrir el archivo\n");
-    return;
+    return false;
   }
   if (d.m_nFileLength > 0)
     displays.Enable(IDC_PROGRAM, true);
+  return true;
 }
 
-void UpdaterCore::OnProgram() {
+void UpdaterCore::Program(const char* name, const char* shown) {
   Displays& displays = m_report.displays();
   displays.SetText(IDC_SENT, "");
   displays.SetCursor(CursorShape::kWait);
-  if (m_link.FindDevice()) {
+  if (name == nullptr ? m_link.FindDevice() : m_link.FindDeviceOn(name, shown)) {
     m_download.ResetReceived();
     m_download.Download();
     m_link.ClosePort();
+    outcome_ = m_download.outcome();
+  } else if (clock_.Interrupted()) {
+    // Stopped while searching: no device was missed.
+    outcome_ = RunOutcome::kInterrupted;
   } else {
+    outcome_ = RunOutcome::kNoDevice;
     m_report.Report("No se puede conectar\n");
     // A port that is there but would not open is the likeliest reason; say how to clear it.
     if (const OpenError* blocked = m_link.BlockedPort()) {

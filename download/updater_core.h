@@ -26,7 +26,10 @@ class UpdaterCore {
   static constexpr std::size_t kPathSize = 4096;
 
   UpdaterCore(Displays& displays, PortDriver& driver, Clock& clock)
-      : m_report(displays), m_link(driver, clock, m_report), m_download(m_link, clock, m_report) {}
+      : m_report(displays),
+        m_link(driver, clock, m_report),
+        m_download(m_link, clock, m_report),
+        clock_(clock) {}
   UpdaterCore(const UpdaterCore&) = delete;
   UpdaterCore& operator=(const UpdaterCore&) = delete;
 
@@ -36,14 +39,24 @@ class UpdaterCore {
   // "Abrir archivo": "Hay datos" in the status line, then the chooser; on OK the file is loaded.
   void OnOpenFile(FileChooser& chooser);
   // Loads the image file: size, sent count, progress range and the "Programar" button follow.
-  void LoadImage(const char* path);
+  // False when the file could not be read.
+  bool LoadImage(const char* path);
 
   // "Programar": one programming run, from discovery to the closing of the port.
-  void OnProgram();
+  void OnProgram() { Program(nullptr, nullptr); }
+  // One programming run on the port the driver opens as `name` alone, shown as `shown` (see
+  // SerialLink::FindDeviceOn); on COM1 to COM4 when `name` is nullptr.
+  void Program(const char* name, const char* shown);
+  // How the last run ended.
+  RunOutcome last_outcome() const { return outcome_; }
 
   Reporter m_report;
   SerialLink m_link;
   Downloader m_download;
+
+ private:
+  Clock& clock_;
+  RunOutcome outcome_ = RunOutcome::kNotRun;
 };
 
 }  // namespace updater

@@ -14,6 +14,9 @@ class Clock {
   virtual void Sleep(std::uint32_t ms) = 0;
   // Called by waiting code between its wait slices (at least every kWaitSliceMs).
   virtual void Pump() {}
+  // Whether the run should stop now (the command line's Ctrl-C). Waiting code asks after each
+  // pump; the window's clock never says so.
+  virtual bool Interrupted() { return false; }
 };
 
 // The longest a single wait lasts before the waiting code pumps again.

@@ -12,20 +12,45 @@ constexpr std::uint32_t kPauseAfterCloseMs = 1000;
 int SerialLink::FindDevice() {
   for (OpenError& error : openErrors_)
     error = OpenError{};
+  namedError_ = OpenError{};
+  connectedPort_ = nullptr;
   for (std::int8_t index = 0; index < kPortCount; ++index) {
+    if (clock_.Interrupted())
+      return 0;
     if (!OpenPort(index))
       continue;
-    clock_.Sleep(kPauseBeforeProbeMs);
-    WriteByte(kProbe);
-    if (ReadByte() == kProbe) {
-      reporter_.Report("Conectado a equipo en COM%d", index + 1);
+    if (Probe(kPortNames[index])) {
+      connectedPort_ = kPortNames[index];
       return 1;
     }
-    ClosePort();
-    reporter_.Report("Cerrar COM%d\n", index + 1);
-    clock_.Sleep(kPauseAfterCloseMs);
   }
   return 0;
+}
+
+int SerialLink::FindDeviceOn(const char* name, const char* shown) {
+  for (OpenError& error : openErrors_)
+    error = OpenError{};
+  namedError_ = OpenError{};
+  connectedPort_ = nullptr;
+  if (!OpenNamed(name, shown, namedError_) || !Probe(shown))
+    return 0;
+  connectedPort_ = shown;
+  return 1;
+}
+
+// The probe on the port just opened: '0' answered with '0' leaves it open; anything else closes
+// it and pauses before the next port.
+bool SerialLink::Probe(const char* shown) {
+  clock_.Sleep(kPauseBeforeProbeMs);
+  WriteByte(kProbe);
+  if (ReadByte() == kProbe) {
+    reporter_.Report("Conectado a equipo en %s", shown);
+    return true;
+  }
+  ClosePort();
+  reporter_.Report("Cerrar %s\n", shown);
+  clock_.Sleep(kPauseAfterCloseMs);
+  return false;
 }
 
 }  // namespace updater

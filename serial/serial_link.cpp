@@ -1,27 +1,33 @@
 #include "serial/serial_link.h"
 
+#include <cstdio>
+
 #include "serial/deadline.h"
 
 namespace updater {
 
 namespace {
 
-constexpr const char* kPortNames[SerialLink::kPortCount] = {"COM1", "COM2", "COM3", "COM4"};
 constexpr std::uint32_t kPauseBeforeOpenMs = 1000;
 
 }  // namespace
 
 int SerialLink::OpenPort(std::int8_t index) {
-  const int number = index + 1;
-  reporter_.Report("Probando COM%d ...\n", number);
-  clock_.Sleep(kPauseBeforeOpenMs);
-
+  char shown[8];
+  std::snprintf(shown, sizeof shown, "COM%d", index + 1);
   const bool known = index >= 0 && index < kPortCount;
   OpenError ignored;
-  OpenError& error = known ? openErrors_[index] : ignored;
-  m_hPort = known ? driver_.Open(kPortNames[index], error) : kInvalidPort;
+  return OpenNamed(known ? kPortNames[index] : nullptr, shown,
+                   known ? openErrors_[index] : ignored);
+}
+
+int SerialLink::OpenNamed(const char* name, const char* shown, OpenError& error) {
+  reporter_.Report("Probando %s ...\n", shown);
+  clock_.Sleep(kPauseBeforeOpenMs);
+
+  m_hPort = name != nullptr ? driver_.Open(name, error) : kInvalidPort;
   if (m_hPort == kInvalidPort) {
-    reporter_.Report("No abierto COM%d\n", number);
+    reporter_.Report("No abierto %s\n", shown);
     return 0;
   }
 
@@ -29,7 +35,7 @@ int SerialLink::OpenPort(std::int8_t index) {
   driver_.GetLineSettings(m_hPort, settings);
   driver_.SetLineSettings(m_hPort, WithDeviceLineSettings(settings));
 
-  reporter_.Report("COM%d abierto\n", number);
+  reporter_.Report("%s abierto\n", shown);
   return 1;
 }
 
@@ -51,6 +57,8 @@ void SerialLink::WriteByte(int value) {
     if (driver_.WaitWritable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) == WaitResult::kError)
       return;
     clock_.Pump();
+    if (clock_.Interrupted())
+      return;  // dropped: the run is being stopped
   }
 }
 
@@ -69,6 +77,8 @@ std::uint8_t SerialLink::ReadByte() {
       return kReadTimedOut;
     driver_.WaitReadable(m_hPort, deadline.NextWait(now, kWaitSliceMs));
     clock_.Pump();
+    if (clock_.Interrupted())
+      return kReadTimedOut;  // the run is being stopped
   }
 }
 
@@ -81,6 +91,10 @@ const OpenError* SerialLink::BlockedPort() const {
   for (const OpenError& error : openErrors_) {
     if (error.failure == OpenFailure::kPermissionDenied || error.failure == OpenFailure::kBusy)
       return &error;
+  }
+  if (namedError_.failure == OpenFailure::kPermissionDenied ||
+      namedError_.failure == OpenFailure::kBusy) {
+    return &namedError_;
   }
   return nullptr;
 }

@@ -16,6 +16,7 @@ class SerialLink {
   static constexpr std::uint32_t kTransferTimeoutMs = 5000;
   static constexpr std::uint8_t kReadTimedOut = 0xFF;
   static constexpr std::uint8_t kProbe = '0';
+  static constexpr const char* kPortNames[kPortCount] = {"COM1", "COM2", "COM3", "COM4"};
 
   SerialLink(PortDriver& driver, Clock& clock, Reporter& reporter)
       : driver_(driver), clock_(clock), reporter_(reporter) {}
@@ -35,8 +36,16 @@ class SerialLink {
   bool IsOpen() const { return m_hPort != kInvalidPort; }
 
   // Probes COM1 to COM4 in turn. 1 with the port left open when a device answered '0'; 0 with
-  // every port closed when none did.
+  // every port closed when none did. A stop asked for through the clock ends the search.
   int FindDevice();
+  // Probes only the port the driver opens as `name`, shown as `shown` in the messages (a device
+  // path where the driver opens it under a COM name), with the pauses and messages of FindDevice.
+  int FindDeviceOn(const char* name, const char* shown);
+  // The port shown in "Conectado a equipo en ..." by the last search, nullptr when none answered;
+  // a name given to FindDeviceOn stays the caller's.
+  const char* connected_port() const { return connectedPort_; }
+  // Why the port of the last FindDeviceOn would not open; kNone when it opened.
+  const OpenError& named_open_error() const { return namedError_; }
 
   // Why the last open of port `index` (0 to 3) failed; kNone when it opened or was not tried
   // since the last FindDevice began.
@@ -53,8 +62,13 @@ class SerialLink {
   PortDriver& driver_;
   Clock& clock_;
   Reporter& reporter_;
+  int OpenNamed(const char* name, const char* shown, OpenError& error);
+  bool Probe(const char* shown);
+
   bool writeDropped_ = false;
   OpenError openErrors_[kPortCount] = {};
+  OpenError namedError_{};
+  const char* connectedPort_ = nullptr;
 };
 
 }  // namespace updater
