@@ -1,0 +1,264 @@
+// The command line on POSIX systems: termios ports (a device path names a port of its own),
+// libudev's port list, nettle's SHA-256, an O_APPEND record file, and the terminal's encoding
+// from the locale.
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <nettle/sha2.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/cli/system_platform.h"
+#include "serial/port_list.h"
+#include "serial/posix_port_driver.h"
+#include "serial/posix_port_list.h"
+#include "ui/cli/exit_status.h"
+#include "ui/cli/json_writer.h"
+#include "ui/cli/port_name.h"
+
+namespace updater::cli {
+
+namespace {
+
+std::atomic<bool>* g_stop = nullptr;
+
+void OnStopSignal(int) {
+  if (g_stop->exchange(true))
+    _exit(kExitInterrupted);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(fd, data, length);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    data += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Standard output and error in the encoding of the locale's character type.
+class PosixConsole final : public Console {
+ public:
+  PosixConsole() {
+    std::setlocale(LC_CTYPE, "");
+    const char* codeset = nl_langinfo(CODESET);
+    utf8_ = std::strcmp(codeset, "UTF-8") == 0;
+    if (!utf8_) {
+      char target[64];
+      std::snprintf(target, sizeof target, "%s//TRANSLIT", codeset);
+      convert_ = iconv_open(target, "WINDOWS-1252");
+    }
+    errorTerminal_ = isatty(STDERR_FILENO) == 1;
+  }
+  ~PosixConsole() override {
+    if (convert_ != kNoConversion)
+      iconv_close(convert_);
+  }
+  PosixConsole(const PosixConsole&) = delete;
+  PosixConsole& operator=(const PosixConsole&) = delete;
+
+  void Error(std::string_view text) override { Write(STDERR_FILENO, text); }
+  void Output(std::string_view text) override { Write(STDOUT_FILENO, text); }
+  void OutputBytes(std::string_view bytes) override {
+    WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
+  }
+  bool ErrorIsTerminal() override { return errorTerminal_; }
+
+ private:
+  static inline const iconv_t kNoConversion = reinterpret_cast<iconv_t>(-1);
+
+  // Converts in pieces of whole lines' worth; a message is one piece and one write.
+  void Write(int fd, std::string_view text) {
+    char out[8192];
+    while (!text.empty()) {
+      const std::size_t piece = text.size() < 2048 ? text.size() : 2048;
+      const std::size_t n = Convert(text.substr(0, piece), out, sizeof out);
+      WriteAll(fd, out, n);
+      text.remove_prefix(piece);
+    }
+  }
+
+  std::size_t Convert(std::string_view text, char* out, std::size_t capacity) {
+    if (utf8_)
+      return Windows1252ToUtf8(text, out, capacity);
+    if (convert_ == kNoConversion) {
+      // No converter for this encoding: ASCII is safe everywhere.
+      std::size_t n = 0;
+      for (const char c : text) {
+        if (n + 1 >= capacity)
+          break;
+        out[n++] = static_cast<unsigned char>(c) < 0x80 ? c : '?';
+      }
+      return n;
+    }
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* next = out;
+    std::size_t outLeft = capacity;
+    iconv(convert_, nullptr, nullptr, nullptr, nullptr);
+    while (inLeft > 0) {
+      if (iconv(convert_, &in, &inLeft, &next, &outLeft) != static_cast<std::size_t>(-1))
+        break;
+      if (errno != EILSEQ || outLeft == 0)
+        break;
+      // A character the terminal cannot show, even approximately.
+      *next++ = '?';
+      --outLeft;
+      ++in;
+      --inLeft;
+    }
+    return static_cast<std::size_t>(next - out);
+  }
+
+  bool utf8_ = true;
+  bool errorTerminal_ = false;
+  iconv_t convert_ = kNoConversion;
+};
+
+}  // namespace
+
+void InstallStopHandlers(std::atomic<bool>& stop) {
+  g_stop = &stop;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A reader of standard output that went away must not end a run that holds a port.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+struct SystemPlatform::Machine {
+  explicit Machine(const char* const* comPaths) {
+    if (comPaths != nullptr) {
+      table = {comPaths[0], comPaths[1], comPaths[2], comPaths[3]};
+      injected = true;
+      com = std::make_unique<PosixPortDriver>(table);
+    } else {
+      com = std::make_unique<PosixPortDriver>();
+    }
+  }
+
+  PosixConsole console;
+  PosixPortDriver::PathTable table{};
+  bool injected = false;
+  std::unique_ptr<PosixPortDriver> com;
+  // A device named by its path: the driver's COM1, shown as the path.
+  std::unique_ptr<PosixPortDriver> byPath;
+  PortInfo list[64];
+};
+
+SystemPlatform::SystemPlatform(const std::atomic<bool>& stop, const char* const* comPaths)
+    : machine_(std::make_unique<Machine>(comPaths)), clock_(system_, stop) {}
+
+SystemPlatform::~SystemPlatform() = default;
+
+Console& SystemPlatform::console() {
+  return machine_->console;
+}
+
+PortDriver& SystemPlatform::ports() {
+  return *machine_->com;
+}
+
+PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
+  port = NamedPort{};
+  const int number = ComNumber(value, kMaxComNumber);
+  if (number > 0) {
+    std::snprintf(port.open, sizeof port.open, "COM%d", number);
+    std::snprintf(port.shown, sizeof port.shown, "COM%d", number);
+    return machine_->com.get();
+  }
+  if (std::strchr(value, '/') == nullptr || std::strlen(value) >= sizeof port.shown)
+    return nullptr;
+  std::snprintf(port.open, sizeof port.open, "COM1");
+  std::snprintf(port.shown, sizeof port.shown, "%s", value);
+  machine_->byPath = std::make_unique<PosixPortDriver>(
+      PosixPortDriver::PathTable{port.shown, nullptr, nullptr, nullptr});
+  return machine_->byPath.get();
+}
+
+int SystemPlatform::ListPorts(PortEntry* out, int capacity) {
+  Machine& m = *machine_;
+  const int room = capacity < 64 ? capacity : 64;
+  int count = 0;
+  if (m.injected) {
+    // The table the tests gave stands for the machine's ports.
+    for (int i = 0; i < 4 && count < room; ++i) {
+      if (m.table[static_cast<std::size_t>(i)] == nullptr)
+        continue;
+      PortInfo& info = m.list[count];
+      info = PortInfo{};
+      info.number = i + 1;
+      std::snprintf(info.name, sizeof info.name, "COM%d", i + 1);
+      std::snprintf(info.path, sizeof info.path, "%s", m.table[static_cast<std::size_t>(i)]);
+      ++count;
+    }
+  } else {
+    count = ListSerialPorts(m.list, room);
+  }
+  for (int i = 0; i < count; ++i) {
+    const PortInfo& info = m.list[i];
+    out[i] = PortEntry{info.name,    info.path,         info.driver,   info.manufacturer,
+                       info.product, info.serialNumber, info.vendorId, info.productId};
+  }
+  return count;
+}
+
+bool SystemPlatform::Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) {
+  sha256_ctx context;
+  sha256_init(&context);
+  sha256_update(&context, length, data);
+  sha256_digest(&context, SHA256_DIGEST_SIZE, digest);
+  return true;
+}
+
+bool SystemPlatform::AppendRecord(const char* path, std::string_view line) {
+  int fd = -1;
+  do {
+    fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return false;
+  bool written = true;
+  if (!line.empty()) {
+    // One write: O_APPEND places it whole at the end, after any other program's line.
+    ssize_t n = 0;
+    do {
+      n = write(fd, line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    written = n == static_cast<ssize_t>(line.size());
+  }
+  return close(fd) == 0 && written;
+}
+
+void SystemPlatform::UtcNow(char* out, std::size_t capacity) {
+  const time_t now = time(nullptr);
+  tm utc{};
+  if (capacity == 0)
+    return;
+  if (gmtime_r(&now, &utc) == nullptr || strftime(out, capacity, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+    out[0] = '\0';
+}
+
+void SystemPlatform::SystemTextToUtf8(const char* text, char* out, std::size_t capacity) {
+  // File names are taken as UTF-8; the record replaces what is not.
+  if (capacity > 0)
+    std::snprintf(out, capacity, "%s", text);
+}
+
+}  // namespace updater::cli

@@ -1,0 +1,418 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_port_driver.h"
+#include "ui/cli/exit_status.h"
+#include "ui/cli/json_writer.h"
+#include "ui/cli/options.h"
+#include "ui/cli/platform.h"
+#include "ui/cli/port_name.h"
+#include "ui/cli/stoppable_clock.h"
+#include "ui/cli/terminal_displays.h"
+#include "ui/resource.h"
+
+namespace {
+
+using namespace updater::cli;
+
+class FakeConsole final : public Console {
+ public:
+  void Error(std::string_view text) override {
+    error.append(text);
+    if (onError)
+      onError(text);
+  }
+  void Output(std::string_view text) override { output.append(text); }
+  void OutputBytes(std::string_view bytes) override { output.append(bytes); }
+  bool ErrorIsTerminal() override { return terminal; }
+
+  std::string error;
+  std::string output;
+  bool terminal = false;
+  std::function<void(std::string_view)> onError;
+};
+
+// Four fake ports on a fake clock; Ctrl-C is `stop`.
+class FakePlatform final : public Platform {
+ public:
+  Console& console() override { return out; }
+  updater::Clock& clock() override { return clock_; }
+  updater::PortDriver& ports() override { return driver; }
+  updater::PortDriver* NamePort(const char* value, NamedPort& port) override {
+    const int n = ComNumber(value, 4);
+    if (n == 0)
+      return nullptr;
+    std::snprintf(port.open, sizeof port.open, "COM%d", n);
+    std::snprintf(port.shown, sizeof port.shown, "COM%d", n);
+    return &driver;
+  }
+  int ListPorts(PortEntry* list, int capacity) override {
+    if (capacity < 1)
+      return 0;
+    list[0] = PortEntry{"COM1", "/dev/ttyUSB0", "ftdi_sio", "FTDI", "FT232R", "A5", 0x0403, 0x6001};
+    return 1;
+  }
+  bool Sha256(const std::uint8_t*, std::size_t, std::uint8_t digest[32]) override {
+    for (int i = 0; i < 32; ++i)
+      digest[i] = 0xAB;
+    return true;
+  }
+  bool AppendRecord(const char* path, std::string_view line) override {
+    if (std::string(path) == "unwritable" || (!line.empty() && failAppend))
+      return false;
+    if (!line.empty())
+      records.emplace_back(line);
+    return true;
+  }
+  void UtcNow(char* text, std::size_t capacity) override {
+    std::snprintf(text, capacity, "2026-01-02T03:04:05Z");
+  }
+  void SystemTextToUtf8(const char* text, char* utf8, std::size_t capacity) override {
+    std::snprintf(utf8, capacity, "%s", text);
+  }
+
+  fakes::FakeClock base;
+  std::atomic<bool> stop{false};
+  FakeConsole out;
+  fakes::FakePortDriver driver{base};
+  std::vector<std::string> records;
+  bool failAppend = false;
+
+ private:
+  StoppableClock clock_{base, stop};
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+    ++n;
+  return n;
+}
+
+TEST(CliOptions, ReadsEveryOptionAndRefusesBadCommandLines) {
+  const auto parse = [](std::vector<const char*> args, Options& options) {
+    args.insert(args.begin(), "actualizador-cli");
+    char error[256];
+    return ParseCommandLine(static_cast<int>(args.size()), const_cast<char**>(args.data()), options,
+                            error, sizeof error);
+  };
+  Options o;
+  EXPECT_EQ(
+      parse({"--port", "COM3", "-q", "--json", "--log=r.jsonl", "--wait=30", "--loop", "FW.QMZ"},
+            o),
+      Command::kRun);
+  EXPECT_STREQ(o.port, "COM3");
+  EXPECT_STREQ(o.log, "r.jsonl");
+  EXPECT_STREQ(o.image, "FW.QMZ");
+  EXPECT_TRUE(o.quiet && o.json && o.wait && o.loop);
+  EXPECT_EQ(o.waitSeconds, 30u);
+  EXPECT_EQ(parse({"--wait", "--", "-x.QMZ"}, o), Command::kRun);
+  EXPECT_TRUE(o.wait);
+  EXPECT_EQ(o.waitSeconds, 0u);
+  EXPECT_STREQ(o.image, "-x.QMZ");
+  EXPECT_EQ(parse({"--list-ports", "--json"}, o), Command::kListPorts);
+  EXPECT_EQ(parse({"FW.QMZ", "--help"}, o), Command::kHelp);
+  EXPECT_EQ(parse({"--version"}, o), Command::kVersion);
+  for (const auto& bad : std::vector<std::vector<const char*>>{{},
+                                                               {"a.QMZ", "b.QMZ"},
+                                                               {"--bogus", "a.QMZ"},
+                                                               {"--port"},
+                                                               {"--port=", "a.QMZ"},
+                                                               {"--wait=1x", "a.QMZ"},
+                                                               {"--wait=999999999", "a.QMZ"},
+                                                               {"--list-ports", "a.QMZ"}}) {
+    EXPECT_EQ(parse(bad, o), Command::kUsageError) << (bad.empty() ? "(none)" : bad[0]);
+  }
+  EXPECT_EQ(ComNumber("com12", 255), 12);
+  EXPECT_EQ(ComNumber("COM0", 255), 0);
+  EXPECT_EQ(ComNumber("COM256", 255), 0);
+  EXPECT_EQ(ComNumber("COM3x", 255), 0);
+}
+
+TEST(CliJson, EscapesConvertsAndStaysWholeWhenTooLong) {
+  JsonLine json;
+  json.Text("text", "tama\xF1o \"a\"\\\x01\x80");
+  json.Utf8("path", "/tmp/\xC3\xA1\xFF");
+  json.Milli("seconds", 68123);
+  json.Null("port");
+  EXPECT_EQ(json.Finish(),
+            "{\"text\":\"tama\xC3\xB1o \\\"a\\\"\\\\\\u0001\xE2\x82\xAC\","
+            "\"path\":\"/tmp/\xC3\xA1\xEF\xBF\xBD\",\"seconds\":68.123,\"port\":null}\n");
+
+  JsonLine full;
+  full.Utf8("event", "result");
+  const std::string huge(JsonLine::kCapacity, '"');
+  full.Text("image", huge);  // cut inside the string, never inside an escape
+  full.Boolean("ok", true);  // no room left: left out whole
+  const std::string line(full.Finish());
+  ASSERT_LE(line.size(), JsonLine::kCapacity);
+  EXPECT_EQ(line.substr(line.size() - 3), "\"}\n");
+  EXPECT_EQ(line.find("\"ok\""), std::string::npos);
+  const std::size_t open = line.find("\"image\":\"") + 9;
+  const std::string cut = line.substr(open, line.size() - 3 - open);
+  ASSERT_EQ(cut.size() % 2, 0u);
+  for (std::size_t i = 0; i < cut.size(); i += 2)
+    ASSERT_EQ(cut.substr(i, 2), "\\\"") << i;
+}
+
+TEST(CliDisplays, ProgressIsPlainLinesOffATerminalAndOneRedrawnLineOnIt) {
+  fakes::FakeClock clock;
+  FakeConsole plain;
+  TerminalDisplays lines(plain, clock, false, false);
+  lines.SetNumber(IDC_SIZE, 1000);
+  for (int sent = 128; sent < 1000; sent += 128)
+    lines.SetText(IDC_SENT, std::to_string(sent));
+  lines.SetText(IDC_SENT, "1000");
+  lines.SetText(IDC_INFO, "Descarga correcta\n");
+  EXPECT_EQ(plain.error.find('\r'), std::string::npos);
+  EXPECT_EQ(Count(plain.error, "Enviado "), 8);  // 12.8 % ... 89.6 %, then 100 %
+  EXPECT_NE(plain.error.find("Enviado 1000 de 1000 bytes (100 %)\nDescarga correcta\n"),
+            std::string::npos);
+
+  FakeConsole tty;
+  tty.terminal = true;
+  TerminalDisplays bar(tty, clock, false, false);
+  bar.SetNumber(IDC_SIZE, 1000);
+  bar.SetText(IDC_SENT, "128");
+  clock.Advance(1000);
+  bar.SetText(IDC_SENT, "512");
+  bar.SetText(IDC_INFO, "Descarga correcta\n");
+  EXPECT_EQ(Count(tty.error, "\r["), 2);
+  EXPECT_NE(tty.error.find("384 B/s  quedan 0:02"), std::string::npos);
+  EXPECT_NE(tty.error.find("\nDescarga correcta\n"), std::string::npos);  // the bar ends first
+
+  FakeConsole quiet;
+  TerminalDisplays none(quiet, clock, true, true);
+  none.SetNumber(IDC_SIZE, 1000);
+  none.SetText(IDC_SENT, "128");
+  none.ShowMessageBox("Error de comunicaci\xF3n");
+  EXPECT_EQ(quiet.error, "");
+  EXPECT_EQ(quiet.output,
+            "{\"event\":\"progress\",\"sent\":128,\"total\":1000}\n"
+            "{\"event\":\"error\",\"text\":\"Error de comunicaci\xC3\xB3n\"}\n");
+}
+
+TEST(CliDisplays, ARepeatedRoundShowsOnlyWhatChanged) {
+  fakes::FakeClock clock;
+  FakeConsole console;
+  TerminalDisplays displays(console, clock, false, false);
+  displays.BeginRound(false);
+  displays.SetText(IDC_INFO, "Probando COM1 ...\n");
+  displays.SetText(IDC_INFO, "No abierto COM1\n");
+  displays.BeginRound(true);
+  displays.SetText(IDC_INFO, "Probando COM1 ...\n");
+  displays.SetText(IDC_INFO, "COM1 abierto\n");
+  EXPECT_EQ(console.error, "Probando COM1 ...\nNo abierto COM1\nCOM1 abierto\n");
+}
+
+TEST(CliClock, APauseEndsWithinASliceOfAStop) {
+  fakes::FakeClock base;
+  std::atomic<bool> stop{false};
+  StoppableClock clock(base, stop);
+  clock.Sleep(1000);
+  EXPECT_EQ(base.total_slept(), 1000u);
+  base.SetPumpHook([](void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }, &stop);
+  clock.Pump();
+  EXPECT_TRUE(clock.Interrupted());
+  clock.Sleep(1000);
+  EXPECT_EQ(base.total_slept(), 1000u);
+}
+
+// Whole invocations over four fake ports: COM1 to COM4 absent unless a test attaches a device.
+struct Harness {
+  static std::string Image(std::size_t length) {
+    const std::string path = ::testing::TempDir() + "cli_unit_" + std::to_string(length) + ".QMZ";
+    std::ofstream file(path, std::ios::binary);
+    for (std::size_t i = 0; i < length; ++i)
+      file.put(static_cast<char>(i * 7 + 1));
+    return path;
+  }
+  fakes::DevicePeer& Attach(int index, const sim::DeviceFaults& faults = {}) {
+    devices.push_back(std::make_unique<fakes::DevicePeer>(faults));
+    devices.back()->Attach(platform.driver.port(index));
+    return *devices.back();
+  }
+  int Invoke(std::vector<std::string> args) {
+    args.insert(args.begin(), "actualizador-cli");
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    return RunCli(static_cast<int>(argv.size()), argv.data(), platform);
+  }
+  std::string Result() const {
+    const auto lines = Lines(platform.out.output);
+    return lines.empty() ? std::string() : lines.back();
+  }
+
+  FakePlatform platform;
+  std::vector<std::unique_ptr<fakes::DevicePeer>> devices;
+};
+
+class RunCliTest : public ::testing::Test, public Harness {};
+
+TEST_F(RunCliTest, AWholeRunReportsAndRecordsItsResult) {
+  auto& device = Attach(2);
+  EXPECT_EQ(Invoke({"--json", "--log", "r.jsonl", Image(300)}), kExitSuccess);
+  EXPECT_TRUE(device.model().complete());
+  EXPECT_EQ(platform.driver.open_port_count(), 0);
+  for (const auto& line : Lines(platform.out.output))
+    EXPECT_EQ(line.rfind("{\"event\":\"", 0), 0u) << line;
+  const std::string result = Result();
+  EXPECT_EQ(result.rfind("{\"event\":\"result\",\"ok\":true,\"exit_code\":0,\"port\":\"COM3\"", 0),
+            0u)
+      << result;
+  EXPECT_NE(result.find("\"bytes\":300,\"sent\":300,\"sha256\":\"abababab"), std::string::npos);
+  EXPECT_NE(result.find("\"error\":null"), std::string::npos);
+  ASSERT_EQ(platform.records.size(), 1u);
+  EXPECT_EQ(platform.records[0], result + "\n");
+  EXPECT_NE(platform.out.error.find("Conectado a equipo en COM3\nInicio descarga\n"),
+            std::string::npos);
+}
+
+TEST_F(RunCliTest, EachFailureHasItsExitStatus) {
+  struct Case {
+    const char* name;
+    sim::DeviceFaults faults;
+    int status;
+  };
+  sim::DeviceFaults reject, echo, ack, silent;
+  reject.rejectLength = true;
+  echo.wrongEchoOffset = 200;
+  ack.noBlockAck = true;
+  silent.silent = true;
+  for (const Case& c :
+       {Case{"reject", reject, kExitLengthRejected}, Case{"echo", echo, kExitEchoMismatch},
+        Case{"ack", ack, kExitProtocol}, Case{"silent", silent, kExitNoDevice}}) {
+    auto run = std::make_unique<Harness>();
+    run->Attach(1, c.faults);
+    EXPECT_EQ(run->Invoke({"--json", Image(300)}), c.status) << c.name;
+    EXPECT_NE(run->Result().find("\"exit_code\":" + std::to_string(c.status)), std::string::npos);
+    EXPECT_EQ(run->platform.driver.open_port_count(), 0) << c.name;
+  }
+}
+
+TEST_F(RunCliTest, ANamedPortIsTheOnlyOneProbedAndSaysWhyItWouldNotOpen) {
+  Attach(0);
+  platform.driver.port(2).present = true;
+  platform.driver.port(2).busy = true;
+  EXPECT_EQ(Invoke({"--port", "com3", Image(300)}), kExitPortBlocked);
+  EXPECT_EQ(platform.driver.port(0).opens, 0);
+  EXPECT_NE(platform.out.error.find("ocupado por otro programa (c\xF3"
+                                    "digo 5)"),
+            std::string::npos);
+
+  platform.driver.port(2).busy = false;
+  platform.driver.port(2).forbidden = true;
+  EXPECT_EQ(Invoke({"--port=COM3", Image(300)}), kExitPortBlocked);
+  EXPECT_EQ(Invoke({"--port=COM4", Image(300)}), kExitNoDevice);
+  EXPECT_EQ(Invoke({"--port=/dev/x", Image(300)}), kExitUsage);
+  EXPECT_EQ(platform.driver.port(0).opens, 0);
+}
+
+TEST_F(RunCliTest, ABadImageEndsBeforeAnyPortIsTouched) {
+  Attach(0);
+  EXPECT_EQ(Invoke({"--json", Image(0)}), kExitImage);
+  EXPECT_EQ(Invoke({Image(31744)}), kExitImage);
+  EXPECT_EQ(Invoke({::testing::TempDir() + "missing.QMZ"}), kExitImage);
+  EXPECT_EQ(Invoke({"--log", "unwritable", Image(300)}), kExitUsage);
+  EXPECT_EQ(Invoke({"--wait=x", Image(300)}), kExitUsage);
+  EXPECT_EQ(platform.driver.port(0).opens, 0);
+  EXPECT_NE(Lines(platform.out.output)[0].find("\"exit_code\":3"), std::string::npos);
+}
+
+TEST_F(RunCliTest, CtrlCMidBlockClosesThePortAndReportsNoSuccess) {
+  Attach(0);
+  platform.out.onError = [&](std::string_view text) {
+    if (text.find("Enviado") != std::string_view::npos)
+      platform.stop = true;
+  };
+  EXPECT_EQ(Invoke({"--json", Image(3000)}), kExitInterrupted);
+  EXPECT_EQ(platform.driver.open_port_count(), 0);
+  EXPECT_EQ(platform.out.error.find("Descarga correcta"), std::string::npos);
+  EXPECT_EQ(platform.out.error.find("PROGRAM_STATE_ERROR"), std::string::npos);
+  EXPECT_NE(Result().find("\"ok\":false,\"exit_code\":130"), std::string::npos);
+  EXPECT_LT(platform.base.now(), 1000u + 10000u);
+}
+
+TEST_F(RunCliTest, WaitKeepsLookingQuietlyUntilADeviceAnswersOrTimeIsUp) {
+  platform.out.onError = [&](std::string_view text) {
+    if (text.find("Esperando") != std::string_view::npos)
+      Attach(1);
+  };
+  EXPECT_EQ(Invoke({"--wait", Image(300)}), kExitSuccess);
+  EXPECT_EQ(Count(platform.out.error, "Probando COM1"), 1);
+  EXPECT_EQ(Count(platform.out.error, "Esperando un equipo en COM1 a COM4"), 1);
+  EXPECT_NE(platform.out.error.find("COM2 abierto"), std::string::npos);
+
+  auto bounded = std::make_unique<Harness>();
+  const std::uint32_t start = bounded->platform.base.now();
+  EXPECT_EQ(bounded->Invoke({"--wait=20", Image(300)}), kExitNoDevice);
+  EXPECT_GE(bounded->platform.base.now() - start, 20000u);
+  EXPECT_LT(bounded->platform.base.now() - start, 30000u);
+
+  auto stopped = std::make_unique<Harness>();
+  stopped->platform.out.onError = [&](std::string_view text) {
+    if (text.find("Esperando") != std::string_view::npos)
+      stopped->platform.stop = true;
+  };
+  EXPECT_EQ(stopped->Invoke({"--wait", Image(300)}), kExitInterrupted);
+}
+
+TEST_F(RunCliTest, LoopFlashesOneDeviceAfterAnotherAndCountsThem) {
+  Attach(2);
+  int removals = 0;
+  platform.out.onError = [&](std::string_view text) {
+    if (text.find("Retire el equipo") == std::string_view::npos)
+      return;
+    // The device goes away; after the first, another comes on COM1, with a wrong echo.
+    platform.driver.port(2).present = false;
+    platform.driver.port(0).present = false;
+    if (++removals == 1) {
+      sim::DeviceFaults echo;
+      echo.wrongEchoOffset = 5;
+      Attach(0, echo);
+    } else {
+      platform.stop = true;
+    }
+  };
+  EXPECT_EQ(Invoke({"--loop", "--json", "--log", "r", Image(300)}), kExitEchoMismatch);
+  ASSERT_EQ(platform.records.size(), 2u);
+  EXPECT_NE(platform.records[0].find("\"port\":\"COM3\""), std::string::npos);
+  EXPECT_NE(platform.records[1].find("\"port\":\"COM1\",\"image\""), std::string::npos);
+  EXPECT_NE(platform.out.error.find("Equipos programados: 1 correctos, 1 con fallo"),
+            std::string::npos);
+  EXPECT_EQ(Result(), "{\"event\":\"summary\",\"succeeded\":1,\"failed\":1}");
+}
+
+TEST_F(RunCliTest, AFailedRecordTurnsASuccessIntoAnInternalFailure) {
+  Attach(0);
+  platform.failAppend = true;
+  EXPECT_EQ(Invoke({"--log", "r", Image(300)}), kExitInternal);
+}
+
+TEST_F(RunCliTest, ListsPortsAsTextOrJson) {
+  EXPECT_EQ(Invoke({"--list-ports"}), kExitSuccess);
+  EXPECT_EQ(platform.out.output,
+            "COM1   /dev/ttyUSB0  ftdi_sio, FTDI, FT232R, USB 0403:6001, serie A5\n");
+  platform.out.output.clear();
+  EXPECT_EQ(Invoke({"--list-ports", "--json"}), kExitSuccess);
+  EXPECT_EQ(platform.out.output.rfind("{\"event\":\"port\",\"name\":\"COM1\"", 0), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,391 @@
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "download/updater_core.h"
+#include "ui/app_info.h"
+#include "ui/cli/exit_status.h"
+#include "ui/cli/json_writer.h"
+#include "ui/cli/options.h"
+#include "ui/cli/platform.h"
+#include "ui/cli/terminal_displays.h"
+
+namespace updater::cli {
+
+namespace {
+
+constexpr char kProgramName[] = "actualizador-cli";
+// Between two probes of a device that is still there after its run.
+constexpr std::uint32_t kGonePauseMs = 1000;
+constexpr int kMaxListedPorts = 64;
+
+void PrintError(Console& console, const char* text) {
+  char line[1024];
+  const int n = std::snprintf(line, sizeof line, "%s: %s\n", kProgramName, text);
+  if (n > 0)
+    console.Error(std::string_view(line, std::strlen(line)));
+}
+
+void HexDigest(const std::uint8_t digest[32], char out[65]) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (int i = 0; i < 32; ++i) {
+    out[2 * i] = kHex[digest[i] >> 4];
+    out[2 * i + 1] = kHex[digest[i] & 0x0F];
+  }
+  out[64] = '\0';
+}
+
+// One line of --list-ports: "COM1  /dev/ttyUSB0  ftdi_sio, FTDI, FT232R USB UART, USB 0403:6001,
+// serie A50285BI".
+void PrintPort(Console& console, const PortEntry& port) {
+  char line[1024];
+  int n = std::snprintf(line, sizeof line, "%-6s %s", port.name, port.path);
+  const auto add = [&](const char* format, auto... values) {
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof line)
+      return;
+    const int m =
+        std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), format, values...);
+    if (m > 0)
+      n += m;
+  };
+  const char* separator = "  ";
+  const auto text = [&](const char* format, const char* value) {
+    if (value[0] == '\0')
+      return;
+    add("%s", separator);
+    add(format, value);
+    separator = ", ";
+  };
+  text("%s", port.driver);
+  text("%s", port.manufacturer);
+  text("%s", port.product);
+  if (port.vendorId != 0 || port.productId != 0) {
+    add("%sUSB %04x:%04x", separator, static_cast<unsigned>(port.vendorId),
+        static_cast<unsigned>(port.productId));
+    separator = ", ";
+  }
+  text("serie %s", port.serialNumber);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof line - 1)
+    n = static_cast<int>(std::strlen(line));
+  line[n++] = '\n';
+  // The system's own texts, as the system gave them.
+  console.OutputBytes(std::string_view(line, static_cast<std::size_t>(n)));
+}
+
+int ListPorts(const Options& options, Platform& platform) {
+  PortEntry ports[kMaxListedPorts];
+  const int count = platform.ListPorts(ports, kMaxListedPorts);
+  Console& console = platform.console();
+  for (int i = 0; i < count; ++i) {
+    if (!options.json) {
+      PrintPort(console, ports[i]);
+      continue;
+    }
+    JsonLine json;
+    json.Utf8("event", "port");
+    json.Utf8("name", ports[i].name);
+    json.Utf8("path", ports[i].path);
+    json.Utf8("driver", ports[i].driver);
+    json.Utf8("manufacturer", ports[i].manufacturer);
+    json.Utf8("product", ports[i].product);
+    json.Utf8("serial_number", ports[i].serialNumber);
+    json.Integer("vendor_id", ports[i].vendorId);
+    json.Integer("product_id", ports[i].productId);
+    console.OutputBytes(json.Finish());
+  }
+  if (count == 0 && !options.quiet)
+    console.Error("No hay puertos serie\n");
+  return kExitSuccess;
+}
+
+// One invocation that programs: the image, then one device, or one after another with --loop.
+class Session {
+ public:
+  Session(const Options& options, Platform& platform, PortDriver& driver, const NamedPort* named)
+      : options_(options),
+        platform_(platform),
+        clock_(platform.clock()),
+        named_(named),
+        displays_(platform.console(), platform.clock(), options.quiet, options.json),
+        core_(std::make_unique<UpdaterCore>(displays_, driver, platform.clock())) {
+    core_->InitState();
+  }
+
+  int Run() {
+    const int loaded = LoadImage();
+    if (loaded != kExitSuccess)
+      return loaded;
+    return options_.loop ? Loop() : ProgramDevice();
+  }
+
+ private:
+  struct Result {
+    int status = kExitInternal;
+    const char* failure = nullptr;
+    const char* port = nullptr;
+    std::uint32_t milliseconds = 0;
+  };
+
+  int LoadImage() {
+    const bool read = core_->LoadImage(options_.image);
+    const std::uint32_t length = core_->m_download.m_nFileLength;
+    if (read && length > 0) {
+      std::uint8_t digest[32];
+      if (platform_.Sha256(core_->m_download.m_image, length, digest)) {
+        HexDigest(digest, sha256_);
+        haveDigest_ = true;
+      }
+    }
+    Result result;
+    result.status = kExitImage;
+    char text[128];
+    if (!read) {
+      result.failure = "no se puede leer la imagen";
+    } else if (length == 0) {
+      result.failure =
+          "la imagen est\xE1 vac\xED"
+          "a";
+    } else if (length >= Downloader::kLengthLimit) {
+      std::snprintf(
+          text, sizeof text, "imagen demasiado larga para el equipo: %u bytes, como m\xE1ximo %u",
+          static_cast<unsigned>(length), static_cast<unsigned>(Downloader::kLengthLimit - 1));
+      result.failure = text;
+    } else {
+      return kExitSuccess;
+    }
+    platform_.UtcNow(started_, sizeof started_);
+    Finish(result);
+    return result.status;
+  }
+
+  void Program() {
+    if (named_ != nullptr)
+      core_->Program(named_->open, named_->shown);
+    else
+      core_->OnProgram();
+  }
+
+  // Discovery (repeated while waiting) and the download; the run's record.
+  int ProgramDevice() {
+    const bool waiting = options_.wait || options_.loop;
+    const std::uint32_t waitStart = clock_.TickCount();
+    bool repeated = false;
+    std::uint32_t roundStart = 0;
+    for (;;) {
+      displays_.BeginRound(repeated);
+      roundStart = clock_.TickCount();
+      platform_.UtcNow(started_, sizeof started_);
+      Program();
+      if (core_->last_outcome() != RunOutcome::kNoDevice || !waiting || clock_.Interrupted())
+        break;
+      if (options_.waitSeconds > 0 &&
+          clock_.TickCount() - waitStart >= options_.waitSeconds * 1000u) {
+        break;
+      }
+      if (!repeated) {
+        char note[NamedPort::kNameSize + 64];
+        std::snprintf(note, sizeof note, "Esperando un equipo en %s ...",
+                      named_ != nullptr ? named_->shown : "COM1 a COM4");
+        displays_.Note(note);
+        repeated = true;
+      }
+    }
+    const RunOutcome outcome = core_->last_outcome();
+    const OpenFailure portFailure =
+        named_ != nullptr ? core_->m_link.named_open_error().failure : OpenFailure::kNone;
+    Result result;
+    result.status = ExitStatusFor(outcome, portFailure);
+    result.failure = FailureText(outcome, portFailure);
+    result.port = core_->m_link.connected_port();
+    if (result.port == nullptr && named_ != nullptr)
+      result.port = named_->shown;
+    result.milliseconds = clock_.TickCount() - roundStart;
+    connected_ = core_->m_link.connected_port() != nullptr;
+    if (connected_) {
+      std::snprintf(lastPort_, sizeof lastPort_, "%s", core_->m_link.connected_port());
+    }
+    // With --loop only devices count: a wait that ended finds none to record.
+    if (!options_.loop || connected_)
+      Finish(result);
+    return result.status;
+  }
+
+  int Loop() {
+    int succeeded = 0;
+    int failed = 0;
+    int lastFailure = kExitSuccess;
+    bool cut = false;
+    while (!clock_.Interrupted()) {
+      const int status = ProgramDevice();
+      if (!connected_)
+        break;  // interrupted or out of time while waiting
+      if (status == kExitInterrupted) {
+        cut = true;
+        break;
+      }
+      if (status == kExitSuccess) {
+        ++succeeded;
+      } else {
+        ++failed;
+        lastFailure = status;
+      }
+      WaitUntilGone();
+    }
+    char summary[128];
+    std::snprintf(summary, sizeof summary, "Equipos programados: %d correctos, %d con fallo",
+                  succeeded, failed);
+    displays_.Note(summary);
+    if (options_.json) {
+      JsonLine json;
+      json.Utf8("event", "summary");
+      json.Integer("succeeded", succeeded);
+      json.Integer("failed", failed);
+      platform_.console().OutputBytes(json.Finish());
+    }
+    if (cut)
+      return kExitInterrupted;
+    return failed > 0 ? lastFailure : (logFailed_ ? kExitInternal : kExitSuccess);
+  }
+
+  // Probes the port of the last device, without a word, until no device answers there.
+  void WaitUntilGone() {
+    char note[NamedPort::kNameSize + 64];
+    std::snprintf(note, sizeof note, "Retire el equipo de %s para programar el siguiente",
+                  lastPort_);
+    displays_.Note(note);
+    const char* open = named_ != nullptr ? named_->open : lastPort_;
+    displays_.SetMuted(true);
+    while (!clock_.Interrupted() && core_->m_link.FindDeviceOn(open, lastPort_)) {
+      core_->m_link.ClosePort();
+      clock_.Sleep(kGonePauseMs);
+    }
+    displays_.SetMuted(false);
+  }
+
+  // The run's record in the log (--log) and on standard output (--json), and its failure. A
+  // record the log did not take turns a success into an internal failure.
+  void Finish(Result& result) {
+    displays_.EndProgress();
+    if (options_.log != nullptr && !platform_.AppendRecord(options_.log, Record(result))) {
+      char message[NamedPort::kNameSize + 64];
+      std::snprintf(message, sizeof message,
+                    "no se pudo a\xF1"
+                    "adir el registro a %s",
+                    options_.log);
+      PrintError(platform_.console(), message);
+      logFailed_ = true;
+      if (result.status == kExitSuccess) {
+        result.status = kExitInternal;
+        result.failure = "el registro no se pudo escribir";
+      }
+    }
+    if (options_.json)
+      platform_.console().OutputBytes(Record(result));
+    if (result.failure != nullptr) {
+      char message[512];
+      std::snprintf(message, sizeof message,
+                    "%s (c\xF3"
+                    "digo %d)",
+                    result.failure, result.status);
+      PrintError(platform_.console(), message);
+    }
+  }
+
+  std::string_view Record(const Result& result) {
+    JsonLine& json = record_;
+    char text[NamedPort::kNameSize * 2];
+    json.Reset();
+    json.Utf8("event", "result");
+    json.Boolean("ok", result.status == kExitSuccess);
+    json.Integer("exit_code", result.status);
+    if (result.port != nullptr) {
+      platform_.SystemTextToUtf8(result.port, text, sizeof text);
+      json.Utf8("port", text);
+    } else {
+      json.Null("port");
+    }
+    platform_.SystemTextToUtf8(options_.image, text, sizeof text);
+    json.Utf8("image", text);
+    json.Integer("bytes", core_->m_download.m_nFileLength);
+    json.Integer("sent", displays_.sent());
+    if (haveDigest_)
+      json.Utf8("sha256", sha256_);
+    else
+      json.Null("sha256");
+    json.Milli("seconds", result.milliseconds);
+    json.Utf8("started", started_);
+    if (result.failure != nullptr)
+      json.Text("error", result.failure);
+    else
+      json.Null("error");
+    json.Utf8("program", kProgramName);
+    json.Utf8("version", kApplicationVersion);
+    return json.Finish();
+  }
+
+  const Options& options_;
+  Platform& platform_;
+  Clock& clock_;
+  const NamedPort* named_;
+  TerminalDisplays displays_;
+  std::unique_ptr<UpdaterCore> core_;
+  char sha256_[65] = {};
+  bool haveDigest_ = false;
+  char started_[32] = {};
+  bool connected_ = false;
+  char lastPort_[NamedPort::kNameSize] = {};
+  bool logFailed_ = false;
+  JsonLine record_;
+};
+
+}  // namespace
+
+int RunCli(int argc, char** argv, Platform& platform) {
+  Console& console = platform.console();
+  Options options;
+  char error[512];
+  switch (ParseCommandLine(argc, argv, options, error, sizeof error)) {
+    case Command::kUsageError: {
+      PrintError(console, error);
+      console.Error("Pruebe 'actualizador-cli --help'.\n");
+      return kExitUsage;
+    }
+    case Command::kHelp:
+      console.Output(HelpText());
+      return kExitSuccess;
+    case Command::kVersion: {
+      char line[96];
+      std::snprintf(line, sizeof line, "%s (%s) %s\n", kProgramName, kApplicationName,
+                    kApplicationVersion);
+      console.Output(line);
+      return kExitSuccess;
+    }
+    case Command::kListPorts:
+      return ListPorts(options, platform);
+    case Command::kRun:
+      break;
+  }
+
+  if (options.log != nullptr && !platform.AppendRecord(options.log, std::string_view())) {
+    std::snprintf(error, sizeof error, "--log: no se puede escribir en '%s'", options.log);
+    PrintError(console, error);
+    return kExitUsage;
+  }
+  NamedPort named;
+  PortDriver* driver = &platform.ports();
+  if (options.port != nullptr) {
+    driver = platform.NamePort(options.port, named);
+    if (driver == nullptr) {
+      std::snprintf(error, sizeof error, "--port: '%s' no nombra ning\xFAn puerto", options.port);
+      PrintError(console, error);
+      console.Error("Pruebe 'actualizador-cli --help'.\n");
+      return kExitUsage;
+    }
+  }
+  // The core's buffers are large; they live on the heap, once for the whole invocation.
+  auto session = std::make_unique<Session>(options, platform, *driver,
+                                           options.port != nullptr ? &named : nullptr);
+  return session->Run();
+}
+
+}  // namespace updater::cli

@@ -1,0 +1,170 @@
+#include "ui/cli/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace updater::cli {
+
+namespace {
+
+constexpr char kHelp[] =
+    "Uso: actualizador-cli [OPCI\xD3N]... IMAGEN\n"
+    "Programa IMAGEN (un archivo .QMZ, del que se leen los primeros 65.536 bytes) en un\n"
+    "equipo 47.913 conectado a un puerto serie, con los mensajes de la ventana.\n"
+    "\n"
+    "Opciones:\n"
+    "  --port PUERTO      usar solo PUERTO: COM1 a COM4; en Windows cualquier COMn, en Linux\n"
+    "                     tambi\xE9n la ruta del dispositivo (/dev/ttyUSB0). Sin --port se\n"
+    "                     busca el equipo en COM1 a COM4, como la ventana\n"
+    "  --list-ports       mostrar los puertos serie del sistema y terminar\n"
+    "  -q, --quiet        mostrar solo los errores\n"
+    "  --json             escribir en la salida est\xE1ndar un objeto JSON por l\xEDnea\n"
+    "                     (mensajes, progreso y resultado)\n"
+    "  --log ARCHIVO      a\xF1"
+    "adir a ARCHIVO el resultado de cada programaci\xF3n (una l\xEDnea JSON)\n"
+    "  --wait[=SEGUNDOS]  si ning\xFAn equipo responde, seguir buscando (sin l\xEDmite o\n"
+    "                     durante SEGUNDOS)\n"
+    "  --loop             tras cada equipo, esperar a que se retire y programar el\n"
+    "                     siguiente; termina con Ctrl+C y muestra la cuenta\n"
+    "  -h, --help         mostrar esta ayuda y terminar\n"
+    "  --version          mostrar la versi\xF3n y terminar\n"
+    "\n"
+    "C\xF3"
+    "digos de salida:\n"
+    "    0  el equipo confirm\xF3 la imagen completa\n"
+    "    1  fallo interno inesperado\n"
+    "    2  l\xEDnea de \xF3rdenes incorrecta\n"
+    "    3  imagen ilegible, vac\xED"
+    "a o demasiado larga para el equipo\n"
+    "    4  ning\xFAn equipo respondi\xF3 (o el puerto indicado no existe)\n"
+    "    5  el puerto indicado existe pero no se pudo abrir (sin permiso u ocupado)\n"
+    "    6  el equipo rechaz\xF3 la longitud\n"
+    "    7  el eco difiere de la imagen\n"
+    "    8  otro fallo del protocolo: falta una confirmaci\xF3n, tiempo agotado, l\xEDnea\n"
+    "       colgada\n"
+    "  130  interrumpido (Ctrl+C)\n"
+    "Con --loop: 0 si todos los equipos se programaron bien, si no el c\xF3"
+    "digo del \xFAltimo\n"
+    "fallo; 130 si Ctrl+C cort\xF3 una programaci\xF3n.\n";
+
+// The value of "--name=value" or "--name value"; nullptr when `arg` is not that option.
+const char* Value(const char* name, int argc, char** argv, int& i, bool& missing) {
+  const char* arg = argv[i];
+  const std::size_t n = std::strlen(name);
+  if (std::strncmp(arg, name, n) != 0)
+    return nullptr;
+  if (arg[n] == '=')
+    return arg + n + 1;
+  if (arg[n] != '\0')
+    return nullptr;
+  if (i + 1 >= argc) {
+    missing = true;
+    return nullptr;
+  }
+  return argv[++i];
+}
+
+bool ParseSeconds(const char* text, std::uint32_t& seconds) {
+  if (*text == '\0')
+    return false;
+  std::uint64_t value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9')
+      return false;
+    value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+    if (value > kMaxWaitSeconds)
+      return false;
+  }
+  seconds = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+const char* HelpText() {
+  return kHelp;
+}
+
+Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
+                         std::size_t capacity) {
+  options = Options{};
+  if (capacity > 0)
+    error[0] = '\0';
+  bool help = false;
+  bool version = false;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      if (options.image != nullptr) {
+        std::snprintf(error, capacity, "sobra el argumento '%s': se programa una sola imagen", arg);
+        return Command::kUsageError;
+      }
+      options.image = arg;
+      continue;
+    }
+    bool missing = false;
+    const char* value = nullptr;
+    if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      version = true;
+    } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+      options.quiet = true;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      options.json = true;
+    } else if (std::strcmp(arg, "--list-ports") == 0) {
+      options.listPorts = true;
+    } else if (std::strcmp(arg, "--loop") == 0) {
+      options.loop = true;
+    } else if (std::strcmp(arg, "--wait") == 0) {
+      options.wait = true;
+      options.waitSeconds = 0;
+    } else if (std::strncmp(arg, "--wait=", 7) == 0) {
+      if (!ParseSeconds(arg + 7, options.waitSeconds)) {
+        std::snprintf(error, capacity, "--wait: '%s' no es un n\xFAmero de segundos (0 a %u)",
+                      arg + 7, static_cast<unsigned>(kMaxWaitSeconds));
+        return Command::kUsageError;
+      }
+      options.wait = true;
+    } else if ((value = Value("--port", argc, argv, i, missing)) != nullptr) {
+      if (*value == '\0') {
+        std::snprintf(error, capacity, "--port: falta el nombre del puerto");
+        return Command::kUsageError;
+      }
+      options.port = value;
+    } else if ((value = Value("--log", argc, argv, i, missing)) != nullptr) {
+      if (*value == '\0') {
+        std::snprintf(error, capacity, "--log: falta el nombre del archivo");
+        return Command::kUsageError;
+      }
+      options.log = value;
+    } else if (missing) {
+      std::snprintf(error, capacity, "%s: falta su valor", arg);
+      return Command::kUsageError;
+    } else {
+      std::snprintf(error, capacity, "opci\xF3n desconocida '%s'", arg);
+      return Command::kUsageError;
+    }
+  }
+  if (help)
+    return Command::kHelp;
+  if (version)
+    return Command::kVersion;
+  if (options.listPorts) {
+    if (options.image != nullptr) {
+      std::snprintf(error, capacity, "--list-ports no programa ninguna imagen");
+      return Command::kUsageError;
+    }
+    return Command::kListPorts;
+  }
+  if (options.image == nullptr) {
+    std::snprintf(error, capacity, "falta la IMAGEN que programar");
+    return Command::kUsageError;
+  }
+  return Command::kRun;
+}
+
+}  // namespace updater::cli

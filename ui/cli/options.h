@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace updater::cli {
+
+// The command line: actualizador-cli [OPTION]... IMAGE
+struct Options {
+  const char* image = nullptr;
+  const char* port = nullptr;  // --port: the only port probed; nullptr probes COM1 to COM4
+  const char* log = nullptr;   // --log: the file each run's record is appended to
+  bool listPorts = false;
+  bool quiet = false;
+  bool json = false;
+  bool wait = false;              // --wait: keep looking while no device answers
+  std::uint32_t waitSeconds = 0;  // --wait=SECONDS; 0 with `wait` looks until interrupted
+  bool loop = false;
+};
+
+enum class Command { kRun, kListPorts, kHelp, kVersion, kUsageError };
+
+// The longest --wait accepted: a week.
+inline constexpr std::uint32_t kMaxWaitSeconds = 7 * 24 * 3600;
+
+// Reads the options; on kUsageError `error` (zero-terminated, Windows-1252) says what is wrong.
+Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
+                         std::size_t capacity);
+
+// --help, Spanish, Windows-1252.
+const char* HelpText();
+
+}  // namespace updater::cli

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "serial/clock.h"
+#include "serial/port_driver.h"
+#include "ui/cli/console.h"
+
+namespace updater::cli {
+
+// A serial port of the machine as --list-ports shows it: the COM name the program gives it and
+// what the system says about it (empty texts where it says nothing).
+struct PortEntry {
+  const char* name = "";
+  const char* path = "";
+  const char* driver = "";
+  const char* manufacturer = "";
+  const char* product = "";
+  const char* serialNumber = "";
+  std::uint16_t vendorId = 0;  // USB ids, 0 when not a USB device
+  std::uint16_t productId = 0;
+};
+
+// A port named with --port: the name its driver opens it by and the name the messages show
+// ("COM3" both; on Linux a device path is shown as itself and opened by its driver as COM1).
+struct NamedPort {
+  static constexpr std::size_t kNameSize = 4096;
+  char open[16] = {};
+  char shown[kNameSize] = {};
+};
+
+// What the command line needs of the machine. The program's composition root gives the
+// platform's own (app/cli); the tests give fakes or a table of pseudo-terminals.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  virtual Console& console() = 0;
+  // The clock the core runs on; its Interrupted() is Ctrl-C.
+  virtual Clock& clock() = 0;
+  // The driver that opens COM1 to COM4 for discovery, as the window's does.
+  virtual PortDriver& ports() = 0;
+  // The driver for the port named `value` on the command line, with the names filled in;
+  // nullptr when `value` cannot name a port on this platform.
+  virtual PortDriver* NamePort(const char* value, NamedPort& port) = 0;
+  // The machine's serial ports in the order of their COM numbers, at most `capacity`; the texts
+  // stay valid until the next call.
+  virtual int ListPorts(PortEntry* out, int capacity) = 0;
+  virtual bool Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) = 0;
+  // Appends `line` to the file at `path` (created when missing, never truncated) with a single
+  // write, so that the lines of programs appending at once do not interleave. An empty line only
+  // checks that the file can be opened for appending.
+  virtual bool AppendRecord(const char* path, std::string_view line) = 0;
+  // The time now, UTC, as "2026-12-08T10:11:12Z".
+  virtual void UtcNow(char* out, std::size_t capacity) = 0;
+  // A text of the system (a path, a command-line argument) as UTF-8, for the records.
+  virtual void SystemTextToUtf8(const char* text, char* out, std::size_t capacity) = 0;
+};
+
+// The whole program: options, image, discovery or the named port, download, records, exit
+// status. `argv` as main receives it.
+int RunCli(int argc, char** argv, Platform& platform);
+
+}  // namespace updater::cli

@@ -1,0 +1,211 @@
+#include "ui/cli/terminal_displays.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ui/cli/json_writer.h"
+#include "ui/resource.h"
+
+namespace updater::cli {
+
+namespace {
+
+// The decimal number a display holds ("" and anything else is 0).
+std::uint32_t ParseCount(std::string_view text) {
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9')
+      return 0;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+TerminalDisplays::TerminalDisplays(Console& console, Clock& clock, bool quiet, bool json)
+    : console_(console),
+      clock_(clock),
+      quiet_(quiet),
+      json_(json),
+      terminal_(console.ErrorIsTerminal()) {}
+
+void TerminalDisplays::SetText(int id, std::string_view text) {
+  if (id == IDC_INFO)
+    Status(text, "status");
+  else if (id == IDC_SENT)
+    Sent(ParseCount(text));
+}
+
+void TerminalDisplays::SetNumber(int id, std::uint32_t value) {
+  if (id == IDC_SIZE)
+    total_ = value;
+  else if (id == IDC_SENT)
+    Sent(value);
+}
+
+void TerminalDisplays::SetSignedNumber(int id, std::int32_t value) {
+  SetNumber(id, value < 0 ? 0u : static_cast<std::uint32_t>(value));
+}
+
+void TerminalDisplays::ShowMessageBox(std::string_view text) {
+  Status(text, "error");
+}
+
+void TerminalDisplays::Note(std::string_view text) {
+  const bool muted = muted_;
+  muted_ = false;
+  Status(text, "status");
+  muted_ = muted;
+}
+
+void TerminalDisplays::BeginRound(bool repeated) {
+  repeated_ = repeated;
+  current_ = 1 - current_;
+  roundCount_[current_] = 0;
+}
+
+void TerminalDisplays::EndProgress() {
+  if (drawnLength_ > 0) {
+    console_.Error("\n");
+    drawnLength_ = 0;
+  }
+}
+
+void TerminalDisplays::Status(std::string_view text, const char* event) {
+  if (muted_)
+    return;
+  // One line for each line of the message; the line ends of the window's log go.
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    while (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    if (!line.empty())
+      StatusLine(line, event);
+  }
+}
+
+void TerminalDisplays::StatusLine(std::string_view line, const char* event) {
+  const bool seen = repeated_ && SeenLastRound(line);
+  Remember(line);
+  if (seen)
+    return;
+  if (json_) {
+    JsonLine json;
+    json.Utf8("event", event);
+    json.Text("text", line);
+    console_.OutputBytes(json.Finish());
+  }
+  if (quiet_)
+    return;
+  EndProgress();
+  char out[kLineSize];
+  std::size_t n = 0;
+  for (const char c : line) {
+    if (n + 2 > sizeof out)
+      break;
+    out[n++] = c == '\r' ? ' ' : c;
+  }
+  out[n++] = '\n';
+  console_.Error(std::string_view(out, n));
+}
+
+bool TerminalDisplays::SeenLastRound(std::string_view line) const {
+  const int last = 1 - current_;
+  for (int i = 0; i < roundCount_[last]; ++i) {
+    if (line.substr(0, kRememberedSize - 1) == rounds_[last][i])
+      return true;
+  }
+  return false;
+}
+
+void TerminalDisplays::Remember(std::string_view line) {
+  int& count = roundCount_[current_];
+  if (count >= kRoundLines)
+    return;
+  const std::size_t n = line.size() < kRememberedSize - 1 ? line.size() : kRememberedSize - 1;
+  std::memcpy(rounds_[current_][count], line.data(), n);
+  rounds_[current_][count][n] = '\0';
+  ++count;
+}
+
+void TerminalDisplays::Sent(std::uint32_t sent) {
+  if (sent == 0 || sent < sent_) {
+    // A new run: the rate and the tenths start again.
+    sent_ = 0;
+    firstSent_ = 0;
+    lastTenth_ = 0;
+    if (sent == 0)
+      return;
+  }
+  const std::uint32_t now = clock_.TickCount();
+  if (sent_ == 0) {
+    firstSent_ = sent;
+    firstTick_ = now;
+  }
+  sent_ = sent;
+  if (muted_)
+    return;
+  if (json_) {
+    JsonLine json;
+    json.Utf8("event", "progress");
+    json.Integer("sent", sent_);
+    json.Integer("total", total_);
+    console_.OutputBytes(json.Finish());
+  }
+  if (quiet_ || total_ == 0)
+    return;
+  if (terminal_) {
+    DrawProgress();
+    return;
+  }
+  const int tenth = static_cast<int>(static_cast<std::uint64_t>(sent_) * 10 / total_);
+  if (tenth <= lastTenth_)
+    return;
+  lastTenth_ = tenth;
+  char line[96];
+  const int n =
+      std::snprintf(line, sizeof line, "Enviado %u de %u bytes (%d %%)\n",
+                    static_cast<unsigned>(sent_), static_cast<unsigned>(total_), tenth * 10);
+  console_.Error(std::string_view(line, static_cast<std::size_t>(n)));
+}
+
+void TerminalDisplays::DrawProgress() {
+  const std::uint32_t shown = sent_ < total_ ? sent_ : total_;
+  const int filled = static_cast<int>(static_cast<std::uint64_t>(shown) * kBarWidth / total_);
+  const int percent = static_cast<int>(static_cast<std::uint64_t>(shown) * 100 / total_);
+  char bar[kBarWidth + 1];
+  for (int i = 0; i < kBarWidth; ++i)
+    bar[i] = i < filled ? '#' : '-';
+  bar[kBarWidth] = '\0';
+
+  char rate[96] = "";
+  const std::uint32_t elapsed = clock_.TickCount() - firstTick_;
+  if (sent_ > firstSent_ && elapsed > 0) {
+    const std::uint64_t perSecond = static_cast<std::uint64_t>(sent_ - firstSent_) * 1000 / elapsed;
+    if (perSecond > 0) {
+      const std::uint64_t left = (total_ - shown + perSecond - 1) / perSecond;
+      std::snprintf(rate, sizeof rate, "  %llu B/s  quedan %llu:%02llu",
+                    static_cast<unsigned long long>(perSecond),
+                    static_cast<unsigned long long>(left / 60),
+                    static_cast<unsigned long long>(left % 60));
+    }
+  }
+  char line[160];
+  int n = std::snprintf(line, sizeof line, "\r[%s] %3d %%  %u/%u bytes%s", bar, percent,
+                        static_cast<unsigned>(shown), static_cast<unsigned>(total_), rate);
+  if (n < 0)
+    return;
+  std::size_t length =
+      static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
+  // Spaces over what is left of a longer line drawn before.
+  const std::size_t visible = length - 1;
+  while (length - 1 < drawnLength_ && length < sizeof line)
+    line[length++] = ' ';
+  drawnLength_ = visible;
+  console_.Error(std::string_view(line, length));
+}
+
+}  // namespace updater::cli
