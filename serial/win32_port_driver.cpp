@@ -208,12 +208,18 @@ bool Win32PortDriver::ReadByte(PortHandle port, std::uint8_t& value, std::uint32
 
 bool Win32PortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32_t& transferred) {
   transferred = 0;
-  HANDLE h = ToHandle(port);
-  if (h == nullptr)
+  Port* p = Find(port);
+  if (p == nullptr)
     return false;
   DWORD written = 0;
-  if (!WriteFile(h, &value, 1, &written, nullptr))
-    return GetLastError() == ERROR_TIMEOUT;  // the line did not take it in time: try again
+  p->writeFailed = false;
+  if (!WriteFile(p->handle, &value, 1, &written, nullptr)) {
+    const DWORD code = GetLastError();
+    // A line error aborts transfers until ClearCommError, which the wait before the next try
+    // does; anything but that or the line's not taking the byte in time will not pass either.
+    p->writeFailed = code != ERROR_TIMEOUT && code != ERROR_OPERATION_ABORTED;
+    return !p->writeFailed;
+  }
   transferred = written;
   return true;
 }
@@ -248,8 +254,12 @@ WaitResult Win32PortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutM
   }
   std::uint8_t byte = 0;
   DWORD read = 0;
-  if (!ReadFile(h, &byte, 1, &read, nullptr))
+  if (!ReadFile(h, &byte, 1, &read, nullptr)) {
+    // A line error during the wait: the next look at the queue clears it.
+    if (GetLastError() == ERROR_OPERATION_ABORTED)
+      return WaitResult::kTimedOut;
     return WaitOut(start, timeoutMs);
+  }
   if (read == 0)
     return WaitResult::kTimedOut;
   p->earlyByte = byte;
@@ -258,12 +268,14 @@ WaitResult Win32PortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutM
 }
 
 // A synchronous WriteFile waits for the line itself, up to the port's write time-out, so there is
-// nothing left to wait for here: a write can be tried again at once unless the port is gone.
+// nothing left to wait for here: a write can be tried again at once unless the port is gone or
+// the last write failed for good.
 WaitResult Win32PortDriver::WaitWritable(PortHandle port, std::uint32_t timeoutMs) {
   const DWORD start = GetTickCount();
+  const Port* p = Find(port);
   DWORD errors = 0;
   COMSTAT status{};
-  if (!QueryStatus(ToHandle(port), errors, status))
+  if (p == nullptr || p->writeFailed || !QueryStatus(p->handle, errors, status))
     return WaitOut(start, timeoutMs);
   return WaitResult::kReady;
 }

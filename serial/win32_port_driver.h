@@ -31,6 +31,7 @@ class Win32PortDriver final : public PortDriver {
     std::uint32_t readWaitMs = 0;  // the read-total constant the port now has
     bool hasEarlyByte = false;     // a wait took this byte; the next ReadByte returns it
     std::uint8_t earlyByte = 0;
+    bool writeFailed = false;  // the last WriteFile failed other than by its time-out
   };
   Port* Slot(const void* handle);
   Port* Find(PortHandle port);

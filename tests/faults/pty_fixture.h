@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "download/updater_core.h"
+#include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
 #include "fakes/log_entries.h"
 #include "faults/line_device.h"
@@ -23,17 +24,6 @@
 #include "support/sim_process.h"
 
 namespace faults {
-
-// Real time, but without the fixed pauses of discovery and the download, for loops of many runs
-// whose subject is what they leave behind, not their pace. Time-outs still last 5000 ms.
-class NoPauseClock final : public updater::Clock {
- public:
-  std::uint32_t TickCount() override { return real_.TickCount(); }
-  void Sleep(std::uint32_t) override {}
-
- private:
-  updater::SystemClock real_;
-};
 
 // The real POSIX driver over pseudo-terminals, with the port paths given by each test.
 class PtyFaultTest : public ::testing::Test {
@@ -107,7 +97,9 @@ class PtyFaultTest : public ::testing::Test {
 
   std::string dir;
   updater::SystemClock clock;
-  NoPauseClock fastClock;
+  // Real time without the fixed pauses of discovery and the download, for loops of many runs
+  // whose subject is what they leave behind, not their pace.
+  fakes::SkippingClock fastClock;
   fakes::FakeDisplays displays;
   std::unique_ptr<updater::PosixPortDriver> driver;
   std::unique_ptr<updater::UpdaterCore> core;

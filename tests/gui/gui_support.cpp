@@ -7,8 +7,9 @@
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
-#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ui/qt/file_chooser.h"
 
@@ -21,26 +22,6 @@ bool ScriptedChooser::Choose(char* path, std::size_t capacity) {
   return updater::QtFileChooser::CopyPath(path_, path, capacity);
 }
 
-std::uint32_t SkippingClock::TickCount() {
-  static QElapsedTimer elapsed = [] {
-    QElapsedTimer timer;
-    timer.start();
-    return timer;
-  }();
-  return static_cast<std::uint32_t>(elapsed.elapsed()) + skipped_;
-}
-
-void SkippingClock::Sleep(std::uint32_t ms) {
-  skipped_ += ms;
-  Pump();
-}
-
-void SkippingClock::Pump() {
-  ++pumps_;
-  if (hook_ != nullptr)
-    hook_(context_);
-}
-
 PortTable::PortTable(const QTemporaryDir& dir) {
   for (int i = 0; i < 4; ++i)
     paths_[static_cast<std::size_t>(i)] =
@@ -51,36 +32,12 @@ updater::PosixPortDriver::PathTable PortTable::table() const {
   return {paths_[0].c_str(), paths_[1].c_str(), paths_[2].c_str(), paths_[3].c_str()};
 }
 
-SimDevice::~SimDevice() {
-  if (process_.state() != QProcess::NotRunning) {
-    process_.kill();
-    process_.waitForFinished(5000);
-  }
-}
-
-bool SimDevice::Start(const QStringList& args) {
-  process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process_.start(QStringLiteral(UPDATER_SIM_PATH),
-                 QStringList(args) << QStringLiteral("--timeout") << QStringLiteral("60"));
-  if (!process_.waitForStarted(10000))
-    return false;
-  QElapsedTimer waited;
-  waited.start();
-  while (!process_.canReadLine()) {
-    if (waited.elapsed() > 10000 || !process_.waitForReadyRead(1000)) {
-      if (process_.state() == QProcess::NotRunning || waited.elapsed() > 10000)
-        return false;
-    }
-  }
-  path_ = process_.readLine().trimmed().toStdString();
-  return !path_.empty();
-}
-
-int SimDevice::Finish(int timeoutMs) {
-  // An exit already seen by the event loop does not count as a time-out.
-  if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs))
-    return -1;
-  return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+bool StartSim(support::SimProcess& sim, const QStringList& args) {
+  std::vector<std::string> options;
+  for (const QString& arg : args)
+    options.push_back(QFile::encodeName(arg).toStdString());
+  options.insert(options.end(), {"--timeout", "60"});
+  return sim.Start(SIM47913_PATH, options);
 }
 
 QString WriteImage(const QTemporaryDir& dir, const QString& name, int size) {

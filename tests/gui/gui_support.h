@@ -1,18 +1,17 @@
 #pragma once
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "download/updater_core.h"
-#include "serial/clock.h"
+#include "fakes/fake_clock.h"
 #include "serial/posix_port_driver.h"
+#include "support/sim_process.h"
 #include "ui/qt/updater_dlg.h"
 
 class QWidget;
@@ -33,26 +32,6 @@ class ScriptedChooser final : public updater::FileChooser {
   int calls_ = 0;
 };
 
-// Real elapsed time plus every pause asked for, without pausing: waits on the line are real,
-// fixed pauses cost nothing. Pumps through its hook like the system clock.
-class SkippingClock final : public updater::Clock {
- public:
-  std::uint32_t TickCount() override;
-  void Sleep(std::uint32_t ms) override;
-  void Pump() override;
-  void SetPumpHook(updater::PumpHook hook, void* context) {
-    hook_ = hook;
-    context_ = context;
-  }
-  long pumps() const { return pumps_; }
-
- private:
-  std::uint32_t skipped_ = 0;
-  updater::PumpHook hook_ = nullptr;
-  void* context_ = nullptr;
-  long pumps_ = 0;
-};
-
 // COM1 to COM4 for the real POSIX driver: paths that do not exist, except those set.
 class PortTable {
  public:
@@ -69,25 +48,14 @@ struct OfflineWindow {
   QTemporaryDir dir;
   PortTable ports{dir};
   updater::PosixPortDriver driver{ports.table()};
-  SkippingClock clock;
+  fakes::SkippingClock clock;
   ScriptedChooser chooser;
   CUpdaterDlg dlg{driver, clock, chooser};
 };
 
-// The device simulator as its own process on a pseudo-terminal.
-class SimDevice {
- public:
-  ~SimDevice();
-  // Starts sim47913 with `args` (plus a time-out) and reads the terminal's path.
-  bool Start(const QStringList& args);
-  const std::string& path() const { return path_; }
-  // Waits for the simulator to exit; its exit code, or -1 if it did not exit in time.
-  int Finish(int timeoutMs);
-
- private:
-  QProcess process_;
-  std::string path_;
-};
+// Starts the device simulator with `args` (plus a time-out, so that it never outlives a failed
+// test) and reads the terminal's path.
+bool StartSim(support::SimProcess& sim, const QStringList& args);
 
 // Writes `size` bytes, none of them zero, to `name` in `dir`; the path, or empty on failure.
 QString WriteImage(const QTemporaryDir& dir, const QString& name, int size);

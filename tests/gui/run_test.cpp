@@ -29,7 +29,7 @@ template <typename ClockType>
 struct RunFixture {
   QTemporaryDir dir;
   guitest::PortTable ports{dir};
-  guitest::SimDevice sim;
+  support::SimProcess sim;
   ClockType clock;
   guitest::ScriptedChooser chooser;
   std::unique_ptr<updater::PosixPortDriver> driver;
@@ -38,7 +38,7 @@ struct RunFixture {
   // With no arguments no device is attached.
   bool Start(const QStringList& simArgs) {
     if (!simArgs.isEmpty()) {
-      if (!sim.Start(simArgs))
+      if (!guitest::StartSim(sim, simArgs))
         return false;
       ports.Set(2, sim.path());
     }
@@ -64,7 +64,7 @@ struct RunFixture {
   QString image;
 };
 
-using FastRun = RunFixture<guitest::SkippingClock>;
+using FastRun = RunFixture<fakes::SkippingClock>;
 
 }  // namespace
 
@@ -112,7 +112,7 @@ class RunTest : public QObject {
     QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     QCOMPARE(waitCursorTicks, ticks);
 
-    QCOMPARE(f.sim.Finish(20000), 0);
+    QCOMPARE(f.sim.Wait(20000), 0);
     QFile received(saved);
     QVERIFY(received.open(QIODevice::ReadOnly));
     QFile sent(f.image);
@@ -209,7 +209,7 @@ class RunTest : public QObject {
     QCOMPARE(f.chooser.calls(), choicesBefore);
     QVERIFY(f.dlg->isVisible());
     QVERIFY(!f.dlg->core().m_link.IsOpen());
-    QCOMPARE(f.sim.Finish(20000), 0);
+    QCOMPARE(f.sim.Wait(20000), 0);
 
     // Once the run is over the window takes input again.
     f.chooser.Cancel();

@@ -1,12 +1,11 @@
 #include "support/sim_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 namespace support {
 
@@ -18,25 +17,32 @@ SimProcess::~SimProcess() {
 }
 
 bool SimProcess::Start(const std::string& program, const std::vector<std::string>& args) {
+  // Everything the child needs is made before the fork: a test process may have threads, and
+  // the child may then only call what is safe after a fork.
+  std::vector<std::string> copies = args;
+  std::vector<char*> argv;
+  std::string file = program;
+  argv.push_back(file.data());
+  for (std::string& a : copies)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
   int out[2];
-  if (pipe(out) != 0)
+  if (pipe2(out, O_CLOEXEC) != 0)
     return false;
   pid_ = fork();
-  if (pid_ < 0)
-    return false;
-  if (pid_ == 0) {
-    dup2(out[1], STDOUT_FILENO);
+  if (pid_ < 0) {
     close(out[0]);
     close(out[1]);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    return false;
+  }
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);  // the duplicate survives the exec, the pipe's ends do not
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(out[1]);
+  // Only the first line is read; the pipe is closed then, so that a simulator leaves no
+  // descriptor behind in the test (the fault tests count them).
   char c;
   pollfd p{out[0], POLLIN, 0};
   while (poll(&p, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n')

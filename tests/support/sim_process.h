@@ -7,12 +7,14 @@
 
 namespace support {
 
-// The device simulator running as a child process, serving a pseudo-terminal.
+// The device simulator running as a child process, serving a pseudo-terminal: the one way the
+// suites and the benchmarks start it. SIM47913_PATH names the simulator this build made.
 class SimProcess {
  public:
   SimProcess() = default;
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
+  // Stops a simulator still running (SIGTERM, so that it removes its link) and reaps it.
   ~SimProcess();
 
   // Starts the simulator with `args` and reads the pseudo-terminal's path it prints.
