@@ -165,10 +165,12 @@ void TerminalDisplays::Sent(std::uint32_t sent) {
   if (tenth <= lastTenth_)
     return;
   lastTenth_ = tenth;
+  // A line each time the count passes another tenth of the image, with its own percentage.
+  const std::uint32_t shown = sent_ < total_ ? sent_ : total_;
+  const auto percent = static_cast<unsigned>(static_cast<std::uint64_t>(shown) * 100 / total_);
   char line[96];
-  const int n =
-      std::snprintf(line, sizeof line, "Enviado %u de %u bytes (%d %%)\n",
-                    static_cast<unsigned>(sent_), static_cast<unsigned>(total_), tenth * 10);
+  const int n = std::snprintf(line, sizeof line, "Enviado %u de %u bytes (%u %%)\n",
+                              static_cast<unsigned>(shown), static_cast<unsigned>(total_), percent);
   console_.Error(std::string_view(line, static_cast<std::size_t>(n)));
 }
 
