@@ -131,13 +131,14 @@ TEST_F(CliSimTest, EveryFailureEndsWithItsExitStatus) {
     std::vector<std::string> args;
     int status;
   };
-  const std::vector<Case> cases =
-      {
-          {{"--reject-length"}, {}, 6},    {{"--wrong-echo=300"}, {}, 7},
-          {{"--no-block-ack"}, {}, 8},
-      {{"--hang-up-after=300"}, {}, 8},     {{"--silent"}, {}, 4},
-          {{}, {"--log", "/dev/full"}, 1},  // flashed, but the record could not be written
-      };
+  const std::vector<Case> cases = {
+      {{"--reject-length"}, {}, 6},
+      {{"--wrong-echo=300"}, {}, 7},
+      {{"--no-block-ack"}, {}, 8},
+      {{"--hang-up-after=300"}, {}, 8},
+      {{"--silent"}, {}, 4},
+      {{}, {"--log", "/dev/full"}, 1},  // flashed, but the record could not be written
+  };
   for (const Case& c : cases) {
     support::SimProcess sim;
     std::vector<std::string> args = c.sim;
