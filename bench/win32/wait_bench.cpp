@@ -1,10 +1,13 @@
-// The native window's programming runs under Wine against the simulator paced at 9600 baud on
-// COM3 (scripts/bench-windows sets the prefix up and starts the simulator with --trace-writes):
+// Programming runs under Wine against the simulator paced at 9600 baud on COM3
+// (scripts/bench-windows sets the prefix up and starts the simulator with --trace-writes), first
+// through the native window, then through the core alone with the window's pump (no displays):
 // - the ratio of each download's wall time to its line-rate bound;
 // - the time from a byte's arrival (the simulator's write, read from its trace) to the return of
-//   the driver's ReadByte, for the bytes that arrived while the window was waiting for them, and
+//   the driver's ReadByte, for the bytes that arrived while the program was waiting for them, and
 //   where the time of the late ones went (the driver's wait, the window's pump, the rest);
-// - the main thread's wake-ups per second while the window waits on a silent line.
+// - per block, how much longer than the line the program took to write it, and how soon it
+//   noticed the reply that lets it write the next;
+// - the main thread's wake-ups per second while it waits on a silent line.
 // The window is the program's own CUpdaterDlg; the driver and the clock are the program's, seen
 // through thin wrappers that time every call.
 // Usage: win32_wait_bench --trace FILE [--size BYTES] [--runs N] [--late-ms MS]
@@ -13,6 +16,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -228,13 +232,182 @@ void Drain(HWND hwnd, int ms) {
 }
 
 struct Run {
-  double ratio = 0;
   double wall = 0;
   double bound = 0;
-  std::size_t firstEvent = 0;
-  std::size_t lastEvent = 0;
+  double spent[kKinds] = {};  // ms in each kind of call during the download
   bool ok = false;
 };
+
+// Times one click: the download runs from the pause that starts it (the first sleep after the
+// probe's reply) to the port's close, as download_bench times Downloader::Download on Linux.
+Run TimeRun(std::size_t first, std::size_t last, std::uint32_t size, int announcements, bool ok) {
+  Run run;
+  run.ok = ok;
+  double start = 0;
+  double end = 0;
+  bool probed = false;
+  for (std::size_t i = first; i < last; ++i) {
+    const Event& e = g_events[i];
+    if (e.kind == Kind::kRead && e.value >= 0)
+      probed = true;
+    if (probed && start == 0 && e.kind == Kind::kSleep)
+      start = e.begin;
+    if (e.kind == Kind::kClose)
+      end = e.begin;
+  }
+  for (std::size_t i = first; i < last; ++i) {
+    const Event& e = g_events[i];
+    if (e.begin >= start && e.end <= end)
+      run.spent[static_cast<int>(e.kind)] += e.end - e.begin;
+  }
+  // Bytes on the line in both directions: announcements and their replies, the image and its
+  // echo, '2' and '3'/'4' per block, and the end handshake; 10 bits a byte at 9600 baud.
+  const double blocks = (size + 127) / 128;
+  const double bytes = 3.0 * announcements + 2.0 * size + 2 * blocks + 2;
+  run.bound = bytes * 10.0 / 9600.0 + 1.010;
+  run.wall = (end - start) / 1000.0;
+  return run;
+}
+
+// The events of one series of runs and what they show.
+struct Series {
+  const char* label = "";
+  std::size_t first = 0;  // events
+  std::size_t last = 0;
+  std::vector<Run> runs;
+};
+
+constexpr double kByteMs = 10.0 / 9.6;
+
+void Report(const Series& series, const std::vector<double>& arrivals, double lateMs) {
+  // The n-th byte the simulator wrote is the n-th byte ReadByte returned.
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < series.first; ++i)
+    n += g_events[i].kind == Kind::kRead && g_events[i].value >= 0;
+  std::vector<double> waited;       // bytes that arrived while the program waited for them
+  std::vector<double> queued;       // bytes already there when it began to look
+  std::vector<double> writeExcess;  // a block's writes beyond the line: first write to its '2'
+  std::vector<double> notice;       // a reply's arrival to its return, before a block
+  double excess[kKinds] = {};
+  double excessGap = 0;
+  int late = 0;
+  double ready = 0;  // when the program began to look for the next byte
+  bool looking = false;
+  int writes = 0;  // writes since the last byte read
+  double firstWrite = 0;
+  double lastArrival = 0;
+  double lastReturn = 0;
+  for (std::size_t i = series.first; i < series.last && n < arrivals.size(); ++i) {
+    const Event& e = g_events[i];
+    if (e.kind == Kind::kWrite) {
+      if (writes++ == 0) {
+        firstWrite = e.begin;
+        if (lastReturn > 0)
+          notice.push_back(lastReturn - lastArrival);
+      }
+    }
+    if (e.kind == Kind::kWrite || e.kind == Kind::kSleep || e.kind == Kind::kClose ||
+        e.kind == Kind::kOpen) {
+      looking = false;
+      lastReturn = 0;
+      continue;
+    }
+    if (e.kind == Kind::kClear && !looking) {
+      looking = true;
+      ready = e.begin;
+    }
+    if (e.kind != Kind::kRead || e.value < 0)
+      continue;
+    looking = false;
+    const double arrival = arrivals[n++];
+    // The block's 128 bytes and its '2' on the line take 129 byte times.
+    if (writes == 128)
+      writeExcess.push_back(arrival - firstWrite - 129 * kByteMs);
+    writes = 0;
+    lastArrival = arrival;
+    lastReturn = e.end;
+    if (arrival <= ready) {
+      queued.push_back(e.end - ready);
+      continue;
+    }
+    const double latency = e.end - arrival;
+    waited.push_back(latency);
+    if (latency < lateMs)
+      continue;
+    // Where the time from the arrival to the return went.
+    ++late;
+    double covered = 0;
+    for (std::size_t j = i + 1; j-- > series.first;) {
+      const Event& w = g_events[j];
+      if (w.end < arrival)
+        break;
+      if (w.kind == Kind::kSleep)
+        continue;  // a sleep's pumps are events of their own
+      const double part = w.end - std::max(w.begin, arrival);
+      excess[static_cast<int>(w.kind)] += part;
+      covered += part;
+    }
+    excessGap += latency - covered;
+  }
+
+  std::vector<double> ratios;
+  for (const Run& run : series.runs)
+    ratios.push_back(run.wall / run.bound);
+  const double count = static_cast<double>(series.runs.size());
+  std::printf("== %s: %zu downloads\n", series.label, series.runs.size());
+  std::printf("  ratio to the line-rate bound: median %.4f, range %.4f..%.4f (target <= 1.02)\n",
+              Percentile(ratios, 0.5), Percentile(ratios, 0), Percentile(ratios, 1));
+  std::printf("  arrival to ReadByte's return, %zu bytes that came while the program waited:\n",
+              waited.size());
+  std::printf(
+      "    median %.3f ms, p99 %.3f ms, worst %.3f ms (target < 2 ms); %d of %.0f ms or "
+      "more\n",
+      Percentile(waited, 0.5), Percentile(waited, 0.99), Percentile(waited, 1), late, lateMs);
+  std::printf(
+      "  %zu bytes already there when it began to look: median %.3f ms, worst %.3f ms "
+      "to the return\n",
+      queued.size(), Percentile(queued, 0.5), Percentile(queued, 1));
+  if (late > 0) {
+    std::printf("  where the late bytes' time went (ms in total):\n");
+    for (int k = 0; k < kKinds; ++k) {
+      if (excess[k] > 0.05)
+        std::printf("    %-14s %9.1f\n", kKindNames[k], excess[k]);
+    }
+    std::printf("    %-14s %9.1f\n", "between calls", excessGap);
+  }
+  double sum = 0;
+  for (double ms : writeExcess)
+    sum += ms;
+  std::printf(
+      "  per block (%zu): writing it took longer than the line by median %.2f ms, mean "
+      "%.2f ms, most %.2f ms;\n",
+      writeExcess.size(), Percentile(writeExcess, 0.5),
+      writeExcess.empty() ? 0.0 : sum / static_cast<double>(writeExcess.size()),
+      Percentile(writeExcess, 1));
+  std::printf(
+      "    the reply before it was returned median %.3f ms, most %.3f ms after its "
+      "arrival\n",
+      Percentile(notice, 0.5), Percentile(notice, 1));
+  std::printf("  where the downloads' time went (ms a run; a sleep's pumps are in both):\n");
+  for (int k = 0; k < kKinds; ++k) {
+    double total = 0;
+    for (const Run& run : series.runs)
+      total += run.spent[k];
+    if (total > 0.5 * count)
+      std::printf("    %-14s %9.1f\n", kKindNames[k], total / count);
+  }
+  std::vector<double> pumpMs;
+  for (std::size_t i = series.first; i < series.last; ++i) {
+    if (g_events[i].kind == Kind::kPump)
+      pumpMs.push_back(g_events[i].end - g_events[i].begin);
+  }
+  const auto slow = std::count_if(pumpMs.begin(), pumpMs.end(), [](double ms) { return ms >= 10; });
+  std::printf(
+      "  the window's pump: %zu passes, median %.3f ms, p99 %.3f ms, longest %.3f ms; %d "
+      "of 10 ms or more\n",
+      pumpMs.size(), Percentile(pumpMs, 0.5), Percentile(pumpMs, 0.99), Percentile(pumpMs, 1),
+      static_cast<int>(slow));
+}
 
 struct Silence {
   double ms = 0;
@@ -277,6 +450,43 @@ void PrintSilence(const char* what, const Silence& s) {
     std::printf("  main thread's wake-ups: not counted (set UPDATER_UNIX_PID)\n");
 }
 
+class SilentDisplays final : public updater::Displays {
+ public:
+  void SetText(int, std::string_view) override {}
+  void SetNumber(int, std::uint32_t) override {}
+  void SetSignedNumber(int, std::int32_t) override {}
+  void Enable(int, bool) override {}
+  void SetProgressRange(std::uint16_t) override {}
+  void SetProgressStep(int) override {}
+  void SetProgressPos(int) override {}
+  void StepProgress() override {}
+  void ShowMessageBox(std::string_view) override {}
+  void SetCursor(updater::CursorShape) override {}
+};
+
+// Runs `click` `runs` times and times each run; `core` is the core the click runs.
+template <typename Click>
+Series RunSeries(const char* label, int runs, std::uint32_t size, updater::UpdaterCore& core,
+                 HWND hwnd, Click click) {
+  Series series;
+  series.label = label;
+  series.first = g_events.size();
+  std::printf("%s\n%-4s %9s %9s %8s\n", label, "run", "wall s", "bound s", "ratio");
+  for (int r = 0; r < runs; ++r) {
+    const std::size_t first = g_events.size();
+    click();
+    const Run run = TimeRun(first, g_events.size(), size, core.m_download.announcements(),
+                            core.m_download.succeeded());
+    std::printf("%-4d %9.3f %9.3f %8.4f%s\n", r + 1, run.wall, run.bound, run.wall / run.bound,
+                run.ok ? "" : "  FAILED");
+    std::fflush(stdout);
+    series.runs.push_back(run);
+    Drain(hwnd, 200);
+  }
+  series.last = g_events.size();
+  return series;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -294,16 +504,17 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--trace") == 0)
       tracePath = argv[i + 1];
   }
-  if (tracePath == nullptr) {
+  if (tracePath == nullptr || runs < 1) {
     std::fprintf(stderr, "usage: win32_wait_bench --trace FILE [--size N] [--runs N]\n");
     return 1;
   }
-  g_events.reserve(1u << 20);
+  g_events.reserve(1u << 21);
 
   updater::Win32PortDriver ports;
   TimedDriver driver(ports);
   TimedClock clock;
-  FixedChooser chooser(WriteImage(size));
+  const std::string image = WriteImage(size);
+  FixedChooser chooser(image);
   CUpdaterDlg dlg(driver, clock, chooser);
   clock.Attach(dlg);
   HWND hwnd = dlg.Create();
@@ -316,139 +527,44 @@ int main(int argc, char** argv) {
   SendMessageA(GetDlgItem(hwnd, IDC_OPEN), BM_CLICK, 0, 0);
   Drain(hwnd, 300);
 
-  std::vector<Run> results;
-  std::printf("%-4s %9s %9s %8s\n", "run", "wall s", "bound s", "ratio");
-  for (int r = 0; r < runs; ++r) {
-    Run run;
-    run.firstEvent = g_events.size();
+  const Series window = RunSeries("through the window", runs, size, dlg.core(), hwnd, [&] {
     SendMessageA(GetDlgItem(hwnd, IDC_PROGRAM), BM_CLICK, 0, 0);
-    run.lastEvent = g_events.size();
-    run.ok = dlg.core().m_download.succeeded();
-    // The download: from the pause that starts it (the first sleep after the probe's reply) to
-    // the port's close, as download_bench times Downloader::Download on Linux.
-    double start = 0;
-    double end = 0;
-    bool probed = false;
-    for (std::size_t i = run.firstEvent; i < run.lastEvent; ++i) {
-      const Event& e = g_events[i];
-      if (e.kind == Kind::kRead && e.value >= 0)
-        probed = true;
-      if (probed && start == 0 && e.kind == Kind::kSleep)
-        start = e.begin;
-      if (e.kind == Kind::kClose)
-        end = e.begin;
-    }
-    const double blocks = (size + 127) / 128;
-    const double announcements = dlg.core().m_download.announcements();
-    const double bytes = 3 * announcements + 2.0 * size + 2 * blocks + 2;
-    run.bound = bytes * 10.0 / 9600.0 + 1.010;
-    run.wall = (end - start) / 1000.0;
-    run.ratio = run.wall / run.bound;
-    std::printf("%-4d %9.3f %9.3f %8.4f%s\n", r + 1, run.wall, run.bound, run.ratio,
-                run.ok ? "" : "  FAILED");
-    std::fflush(stdout);
-    results.push_back(run);
-    Drain(hwnd, 200);
-  }
+  });
+  // The same runs without the displays: the core with the window's pump between its waits.
+  SilentDisplays silent;
+  updater::UpdaterCore core(silent, driver, clock);
+  // The window's image (LoadImage is a macro of windows.h here).
+  std::memcpy(core.m_download.m_image, dlg.core().m_download.m_image, size);
+  core.m_download.m_nFileLength = dlg.core().m_download.m_nFileLength;
+  const Series bare = RunSeries("the core with the window's pump, no displays", runs, size, core,
+                                hwnd, [&] { core.OnProgram(); });
 
   // A silent line: COM3 opened as discovery opens it, then one read that the simulator (waiting
   // for a probe) never answers; through the window's link and pump, then through a link whose
   // clock has no pump, so that only the driver's waits are left.
-  const std::size_t runsEnd = g_events.size();
   Silence pumped = WaitOnASilentLine(dlg.core().m_link);
   updater::SystemClock bareClock;
   updater::SerialLink bareLink(driver, bareClock, dlg.core().m_report);
-  Silence bare = WaitOnASilentLine(bareLink);
+  Silence alone = WaitOnASilentLine(bareLink);
   DestroyWindow(hwnd);
 
-  // Arrival to return: the n-th byte the simulator wrote is the n-th byte ReadByte returned.
   const std::vector<double> arrivals = ReadTrace(tracePath);
-  std::vector<double> waited;  // bytes that arrived while the window waited for them
-  std::vector<double> queued;  // bytes already there when it began to look
-  double excess[kKinds] = {};
-  double excessGap = 0;
-  int late = 0;
-  std::size_t n = 0;
-  double ready = 0;  // when the window began to look for the next byte
-  bool looking = false;
-  std::size_t readsTotal = 0;
-  for (std::size_t i = 0; i < g_events.size(); ++i) {
-    const Event& e = g_events[i];
-    if (e.kind == Kind::kRead && e.value >= 0)
-      ++readsTotal;
-  }
-  for (std::size_t i = 0; i < runsEnd; ++i) {
-    const Event& e = g_events[i];
-    if (e.kind == Kind::kWrite || e.kind == Kind::kSleep || e.kind == Kind::kClose ||
-        e.kind == Kind::kOpen) {
-      looking = false;
-      continue;
-    }
-    if (e.kind == Kind::kClear && !looking) {
-      looking = true;
-      ready = e.begin;
-    }
-    if (e.kind != Kind::kRead || e.value < 0)
-      continue;
-    looking = false;
-    if (n >= arrivals.size())
-      break;
-    const double arrival = arrivals[n++];
-    if (arrival <= ready) {
-      queued.push_back(e.end - ready);
-      continue;
-    }
-    const double latency = e.end - arrival;
-    waited.push_back(latency);
-    if (latency < lateMs)
-      continue;
-    // Where the time from the arrival to the return went.
-    ++late;
-    double covered = 0;
-    for (std::size_t j = i + 1; j-- > 0;) {
-      const Event& w = g_events[j];
-      if (w.end < arrival)
-        break;
-      if (w.kind == Kind::kSleep)
-        continue;  // a sleep's pumps are events of their own
-      const double part = w.end - std::max(w.begin, arrival);
-      excess[static_cast<int>(w.kind)] += part;
-      covered += part;
-    }
-    excessGap += latency - covered;
-  }
-
-  std::vector<double> ratios;
-  bool allOk = true;
-  for (const Run& run : results) {
-    ratios.push_back(run.ratio);
-    allOk = allOk && run.ok;
-  }
-  std::printf("== %d downloads of %u bytes through the window\n", runs, size);
-  std::printf("  ratio to the line-rate bound: median %.4f, range %.4f..%.4f (target <= 1.02)\n",
-              Percentile(ratios, 0.5), Percentile(ratios, 0), Percentile(ratios, 1));
-  if (arrivals.size() != readsTotal)
-    std::printf("  trace: %zu bytes written, %zu read: latencies unreliable\n", arrivals.size(),
-                readsTotal);
-  std::printf("  arrival to ReadByte's return, %zu bytes that came while the window waited:\n",
-              waited.size());
-  std::printf(
-      "    median %.3f ms, p99 %.3f ms, worst %.3f ms (target < 2 ms); %d of %.0f ms or "
-      "more\n",
-      Percentile(waited, 0.5), Percentile(waited, 0.99), Percentile(waited, 1), late, lateMs);
-  std::printf(
-      "  %zu bytes already there when the window began to look: median %.3f ms, worst "
-      "%.3f ms to the return\n",
-      queued.size(), Percentile(queued, 0.5), Percentile(queued, 1));
-  if (late > 0) {
-    std::printf("  where the late bytes' time went (ms in total):\n");
-    for (int k = 0; k < kKinds; ++k) {
-      if (excess[k] > 0.05)
-        std::printf("    %-14s %9.1f\n", kKindNames[k], excess[k]);
-    }
-    std::printf("    %-14s %9.1f\n", "between calls", excessGap);
-  }
+  std::size_t reads = 0;
+  for (const Event& e : g_events)
+    reads += e.kind == Kind::kRead && e.value >= 0;
+  if (arrivals.size() != reads)
+    std::printf("trace: %zu bytes written, %zu read: latencies unreliable\n", arrivals.size(),
+                reads);
+  std::printf("== downloads of %u bytes\n", size);
+  Report(window, arrivals, lateMs);
+  Report(bare, arrivals, lateMs);
   PrintSilence("through the window (its pump's calls to the Wine server count too)", pumped);
-  PrintSilence("the driver alone (no pump)", bare);
-  return allOk ? 0 : 1;
+  PrintSilence("the driver alone (no pump)", alone);
+
+  bool ok = true;
+  for (const Series* series : {&window, &bare}) {
+    for (const Run& run : series->runs)
+      ok = ok && run.ok;
+  }
+  return ok ? 0 : 1;
 }
