@@ -19,6 +19,7 @@
 
 #include "app/cli/system_platform.h"
 #include "serial/port_list.h"
+#include "serial/posix_monotonic.h"
 #include "serial/posix_port_driver.h"
 #include "serial/posix_port_list.h"
 #include "ui/cli/exit_status.h"
@@ -174,6 +175,16 @@ class ReadAheadDriver final : public PortDriver {
   WaitResult WaitReadable(PortHandle port, std::uint32_t timeoutMs) override {
     if (port == port_ && count_ > 0)
       return WaitResult::kReady;
+    // While bytes stream in, let the next couple gather instead of waking for each one: only the
+    // last byte of a stream is taken later, by at most kGatherMs. A first byte after a silence
+    // wakes the wait at once.
+    const std::int64_t now = posix::MonotonicNowNs();
+    if (port == port_ && timeoutMs > 0 && now - lastArrivalNs_ < kStreamingNs) {
+      const std::uint32_t ms = timeoutMs < kGatherMs ? timeoutMs : kGatherMs;
+      posix::SleepUntilNs(now + static_cast<std::int64_t>(ms) * posix::kNsPerMs);
+      Fill(port);
+      return count_ > 0 ? WaitResult::kReady : WaitResult::kTimedOut;
+    }
     return driver_->WaitReadable(port, timeoutMs);
   }
   WaitResult WaitWritable(PortHandle port, std::uint32_t timeoutMs) override {
@@ -206,11 +217,18 @@ class ReadAheadDriver final : public PortDriver {
     } while (n < 0 && errno == EINTR);
     // Nothing waiting, a hang-up (0 or EIO): no byte, as the driver's own queue query says.
     count_ = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+    if (count_ > 0)
+      lastArrivalNs_ = posix::MonotonicNowNs();
     return n >= 0 || errno != EBADF;
   }
 
+  // About two bytes' time at 9600 baud; a stream is bytes less than three apart.
+  static constexpr std::uint32_t kGatherMs = 3;
+  static constexpr std::int64_t kStreamingNs = 4 * posix::kNsPerMs;
+
   std::unique_ptr<PosixPortDriver> driver_;
   PortHandle port_ = kInvalidPort;
+  std::int64_t lastArrivalNs_ = 0;
   std::uint8_t buffer_[512] = {};
   std::uint32_t head_ = 0;
   std::uint32_t count_ = 0;
