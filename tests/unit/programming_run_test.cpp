@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/core_fixture.h"
+#include "serial/open_advice.h"
 #include "ui/resource.h"
 
 namespace {
@@ -48,6 +49,60 @@ TEST_F(ProgrammingRunTest, NoDeviceEndsWithNoSePuedeConectar) {
   EXPECT_EQ(LogEntries().back(), "No se puede conectar\n");
   EXPECT_EQ(displays.cursor, CursorShape::kArrow);
   EXPECT_EQ(driver.open_port_count(), 0);
+}
+
+// A port that is there but would not open is named, with what to do, after the usual messages;
+// the first such port in probing order, in the status line and the log.
+TEST_F(ProgrammingRunTest, APortThatWouldNotOpenIsNamedAfterNoSePuedeConectar) {
+  LoadPattern(300);
+  driver.port(1).present = true;
+  driver.port(1).forbidden = true;
+  driver.port(1).path = "/dev/ttyUSB0";
+  driver.port(3).present = true;
+  driver.port(3).busy = true;
+  core.OnProgram();
+  const std::string forbidden =
+      "Sin permiso para abrir el puerto /dev/ttyUSB0: a\xF1"
+      "ada su usuario al grupo dialout y vuelva a iniciar la sesi\xF3n\n";
+  auto log = LogEntries();
+  ASSERT_EQ(log.size(), 10u);
+  EXPECT_EQ(log[3], "No abierto COM2\n");
+  EXPECT_EQ(log[8], "No se puede conectar\n");
+  EXPECT_EQ(log[9], forbidden);
+  EXPECT_EQ(displays.Text(IDC_INFO), forbidden);
+
+  driver.port(1).forbidden = false;
+  driver.port(1).present = false;
+  core.OnProgram();
+  log = LogEntries();
+  EXPECT_EQ(log[log.size() - 2], "No se puede conectar\n");
+  EXPECT_EQ(log.back(),
+            "El puerto /dev/fake4 est\xE1 en uso por otro programa: ci\xE9rrelo y vuelva a "
+            "intentarlo\n");
+}
+
+TEST(OpenAdvice, ALongPathIsCutAtItsStartAndOtherCausesHaveNone) {
+  updater::OpenError error;
+  error.failure = updater::OpenFailure::kPermissionDenied;
+  const std::string path = "/dev/" + std::string(240, 'x') + "/ttyUSB0";
+  std::snprintf(error.path, sizeof error.path, "%s", path.c_str());
+  char out[updater::Reporter::kMessageSize];
+  const std::size_t length = updater::FormatOpenAdvice(error, out, sizeof out);
+  const std::string text(out);
+  EXPECT_EQ(length, text.size());
+  EXPECT_EQ(text.size(), sizeof out - 1);
+  EXPECT_EQ(text.rfind("Sin permiso para abrir el puerto ...xxx", 0), 0u);
+  EXPECT_NE(text.find("xxx/ttyUSB0: a\xF1"
+                      "ada su usuario"),
+            std::string::npos);
+  EXPECT_EQ(text.back(), '\n');
+
+  for (auto failure : {updater::OpenFailure::kNone, updater::OpenFailure::kAbsent,
+                       updater::OpenFailure::kNotSerialPort, updater::OpenFailure::kOther}) {
+    error.failure = failure;
+    EXPECT_EQ(updater::FormatOpenAdvice(error, out, sizeof out), 0u);
+    EXPECT_STREQ(out, "");
+  }
 }
 
 TEST_F(ProgrammingRunTest, SecondRunProbesCom1AgainAndContinuesTheProgressBar) {
