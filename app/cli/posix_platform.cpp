@@ -153,6 +153,10 @@ class ReadAheadDriver final : public PortDriver {
   bool ClearErrors(PortHandle port, std::uint32_t& errors, ComStat& stat) override {
     errors = 0;
     stat = ComStat{};
+    // Mid-stream the next bytes are gathered by the wait that follows; looking now would only
+    // find the line empty.
+    if (port == port_ && count_ == 0 && Streaming(posix::MonotonicNowNs()))
+      return true;
     if (!Fill(port))
       return false;
     stat.cbInQue = count_;
@@ -179,7 +183,7 @@ class ReadAheadDriver final : public PortDriver {
     // last byte of a stream is taken later, by at most kGatherMs. A first byte after a silence
     // wakes the wait at once.
     const std::int64_t now = posix::MonotonicNowNs();
-    if (port == port_ && timeoutMs > 0 && now - lastArrivalNs_ < kStreamingNs) {
+    if (port == port_ && timeoutMs > 0 && Streaming(now)) {
       const std::uint32_t ms = timeoutMs < kGatherMs ? timeoutMs : kGatherMs;
       posix::SleepUntilNs(now + static_cast<std::int64_t>(ms) * posix::kNsPerMs);
       Fill(port);
@@ -197,10 +201,12 @@ class ReadAheadDriver final : public PortDriver {
   }
 
  private:
+  bool Streaming(std::int64_t now) const { return now - lastArrivalNs_ < kStreamingNs; }
   void Forget(PortHandle port) {
     port_ = port;
     head_ = 0;
     count_ = 0;
+    lastArrivalNs_ = 0;
   }
   // Reads what waits when nothing is held; false only for a handle that is no descriptor.
   bool Fill(PortHandle port) {
@@ -222,9 +228,10 @@ class ReadAheadDriver final : public PortDriver {
     return n >= 0 || errno != EBADF;
   }
 
-  // About two bytes' time at 9600 baud; a stream is bytes less than three apart.
-  static constexpr std::uint32_t kGatherMs = 3;
-  static constexpr std::int64_t kStreamingNs = 4 * posix::kNsPerMs;
+  // About two bytes' time at 9600 baud; the line is streaming while its last bytes came less
+  // than 3 ms ago.
+  static constexpr std::uint32_t kGatherMs = 2;
+  static constexpr std::int64_t kStreamingNs = 3 * posix::kNsPerMs;
 
   std::unique_ptr<PosixPortDriver> driver_;
   PortHandle port_ = kInvalidPort;
