@@ -131,21 +131,6 @@ bool ComesBefore(const TtyDevice& a, const TtyDevice& b) {
   return NaturalCompare(a.kernelName, b.kernelName) < 0;
 }
 
-// n of a directory entry "COMn" (1 to kMaxComNumber, no leading zero); 0 for any other name.
-int ComNumber(const char* name) {
-  if (!StartsWith(name, "COM") || name[3] < '1' || name[3] > '9')
-    return 0;
-  int n = 0;
-  for (const char* p = name + 3; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9')
-      return 0;
-    n = n * 10 + (*p - '0');
-    if (n > kMaxComNumber)
-      return 0;
-  }
-  return n;
-}
-
 // The device a link's target is, by name or, where the node exists, by the file it is.
 int DeviceAt(const char* target, const TtyDevice* found, int count) {
   for (int i = 0; i < count; ++i) {

@@ -2,6 +2,7 @@
 
 #include <setupapi.h>
 
+#include "serial/com_name.h"
 #include "serial/port_list.h"
 
 namespace updater {
@@ -11,19 +12,6 @@ namespace {
 // The device setup class of COM and LPT ports (devguid.h's GUID_DEVCLASS_PORTS).
 constexpr GUID kPortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-
-// "COM" and a number from 1 to 255; 0 for any other name.
-int PortNumber(const char* name) {
-  if (name[0] != 'C' || name[1] != 'O' || name[2] != 'M' || name[3] < '1' || name[3] > '9')
-    return 0;
-  int number = 0;
-  for (const char* digit = name + 3; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9' || number > 25)
-      return 0;
-    number = number * 10 + (*digit - '0');
-  }
-  return number <= 255 ? number : 0;
-}
 
 void Copy(char* to, std::size_t capacity, const char* from) {
   lstrcpynA(to, from, static_cast<int>(capacity));
@@ -154,7 +142,7 @@ int ListSerialPorts(PortInfo* out, int capacity) {
       break;
     if (result != ERROR_SUCCESS || type != REG_SZ)
       continue;
-    const int number = PortNumber(name);
+    const int number = ComNumber(name);
     if (number == 0)
       continue;
     // In the order of the numbers; when there are more than fit, the lowest.

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstring>
 
+#include "serial/com_name.h"
 #include "serial/posix_line_settings.h"
 #include "serial/posix_monotonic.h"
 
@@ -23,21 +24,9 @@ namespace {
 
 using posix::kNsPerMs;
 
-// n-1 for "COMn" (n from 1 to kMaxComNumber, no leading zero); -1 for any other name.
+// n-1 for "COMn"; -1 for any other name.
 int PortIndex(const char* name) {
-  if (name == nullptr || name[0] != 'C' || name[1] != 'O' || name[2] != 'M')
-    return -1;
-  if (name[3] < '1' || name[3] > '9')
-    return -1;
-  int n = 0;
-  for (const char* p = name + 3; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9')
-      return -1;
-    n = n * 10 + (*p - '0');
-    if (n > kMaxComNumber)
-      return -1;
-  }
-  return n - 1;
+  return ComNumber(name) - 1;
 }
 
 OpenFailure FailureOfOpen(int error) {

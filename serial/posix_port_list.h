@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "serial/com_name.h"
 #include "serial/port_list.h"
 
 namespace updater {
@@ -34,7 +35,6 @@ class UdevTtySource final : public TtySource {
 };
 
 inline constexpr int kMaxTtyDevices = 64;
-inline constexpr int kMaxComNumber = 255;
 
 // The present serial ports with their COM numbers, in number order. An entry "COMn" of `devDir`
 // (an administrator's link) takes number n: when it leads somewhere it is listed with that path,

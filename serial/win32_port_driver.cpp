@@ -3,25 +3,16 @@
 #include <windows.h>
 
 #include "serial/clock.h"
+#include "serial/com_name.h"
 #include "serial/win32_line_settings.h"
 
 namespace updater {
 
 namespace {
 
-// "COM" and a number from 1 to 255 without leading zeros. Only the upper-case form is taken, as
-// the program names its ports.
+// Only the upper-case form is taken, as the program names its ports.
 bool IsPortName(const char* name) {
-  if (name == nullptr || name[0] != 'C' || name[1] != 'O' || name[2] != 'M' || name[3] < '1' ||
-      name[3] > '9')
-    return false;
-  int number = 0;
-  for (const char* digit = name + 3; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9' || digit - name >= 6)
-      return false;
-    number = number * 10 + (*digit - '0');
-  }
-  return number <= 255;
+  return ComNumber(name) != 0;
 }
 
 HANDLE ToHandle(PortHandle port) {

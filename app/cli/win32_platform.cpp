@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/cli/system_platform.h"
+#include "serial/com_name.h"
 #include "serial/port_list.h"
 #include "serial/win32_port_driver.h"
 #include "ui/cli/exit_status.h"
@@ -19,7 +20,6 @@ namespace updater::cli {
 
 namespace {
 
-constexpr int kMaxComNumber = 255;
 constexpr UINT kWindows1252 = 1252;
 
 std::atomic<bool>* g_stop = nullptr;
