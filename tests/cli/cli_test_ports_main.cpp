@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
   updater::cli::InstallStopHandlers(stop);
   std::string paths[4];
   const char* table[4] = {};
-  const char* spec = std::getenv("UPDATER_CLI_TEST_PORTS");
-  std::string rest = spec != nullptr ? spec : "";
+  const char* named = std::getenv("UPDATER_CLI_TEST_PORTS");
+  std::string rest = named != nullptr ? named : "";
   for (int i = 0; i < 4; ++i) {
     const std::size_t comma = rest.find(',');
     paths[i] = rest.substr(0, comma);
