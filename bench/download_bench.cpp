@@ -13,24 +13,11 @@
 #include <vector>
 
 #include "download/updater_core.h"
+#include "null_displays.h"
 #include "serial/posix_port_driver.h"
 #include "support/sim_process.h"
 
 namespace {
-
-class SilentDisplays final : public updater::Displays {
- public:
-  void SetText(int, std::string_view) override {}
-  void SetNumber(int, std::uint32_t) override {}
-  void SetSignedNumber(int, std::int32_t) override {}
-  void Enable(int, bool) override {}
-  void SetProgressRange(std::uint16_t) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPos(int) override {}
-  void StepProgress() override {}
-  void ShowMessageBox(std::string_view) override {}
-  void SetCursor(updater::CursorShape) override {}
-};
 
 double Now(clockid_t clock) {
   timespec t{};
@@ -54,7 +41,7 @@ Result RunOnce(const std::string& sim, std::uint32_t size) {
   }
   updater::PosixPortDriver driver({device.path().c_str(), nullptr, nullptr, nullptr});
   updater::SystemClock clock;
-  SilentDisplays displays;
+  bench::NullDisplays displays;
   auto core = std::make_unique<updater::UpdaterCore>(displays, driver, clock);
   for (std::uint32_t i = 0; i < size; ++i) {
     core->m_download.m_image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));

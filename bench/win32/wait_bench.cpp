@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "download/updater_core.h"
+#include "null_displays.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
 #include "ui/win32/resource.h"
@@ -450,20 +451,6 @@ void PrintSilence(const char* what, const Silence& s) {
     std::printf("  main thread's wake-ups: not counted (set UPDATER_UNIX_PID)\n");
 }
 
-class SilentDisplays final : public updater::Displays {
- public:
-  void SetText(int, std::string_view) override {}
-  void SetNumber(int, std::uint32_t) override {}
-  void SetSignedNumber(int, std::int32_t) override {}
-  void Enable(int, bool) override {}
-  void SetProgressRange(std::uint16_t) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPos(int) override {}
-  void StepProgress() override {}
-  void ShowMessageBox(std::string_view) override {}
-  void SetCursor(updater::CursorShape) override {}
-};
-
 // Runs `click` `runs` times and times each run; `core` is the core the click runs.
 template <typename Click>
 Series RunSeries(const char* label, int runs, std::uint32_t size, updater::UpdaterCore& core,
@@ -540,7 +527,7 @@ int main(int argc, char** argv) {
     SendMessageA(GetDlgItem(hwnd, IDC_PROGRAM), BM_CLICK, 0, 0);
   });
   // The same runs without the displays: the core with the window's pump between its waits.
-  SilentDisplays silent;
+  bench::NullDisplays silent;
   updater::UpdaterCore core(silent, driver, clock);
   // The window's image (LoadImage is a macro of windows.h here).
   std::memcpy(core.m_download.m_image, dlg.core().m_download.m_image, size);
