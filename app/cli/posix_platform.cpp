@@ -272,7 +272,6 @@ struct SystemPlatform::Machine {
   std::unique_ptr<ReadAheadDriver> com;
   // A device named by its path: the driver's COM1, shown as the path.
   std::unique_ptr<ReadAheadDriver> byPath;
-  PortInfo list[64];
 };
 
 SystemPlatform::SystemPlatform(const std::atomic<bool>& stop, const char* const* comPaths)
@@ -305,29 +304,21 @@ PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
   return machine_->byPath.get();
 }
 
-int SystemPlatform::ListPorts(PortEntry* out, int capacity) {
+int SystemPlatform::ListPorts(PortInfo* out, int capacity) {
   Machine& m = *machine_;
-  const int room = capacity < 64 ? capacity : 64;
+  if (!m.injected)
+    return ListSerialPorts(out, capacity);
+  // The table the tests gave stands for the machine's ports.
   int count = 0;
-  if (m.injected) {
-    // The table the tests gave stands for the machine's ports.
-    for (int i = 0; i < 4 && count < room; ++i) {
-      if (m.table[static_cast<std::size_t>(i)] == nullptr)
-        continue;
-      PortInfo& info = m.list[count];
-      info = PortInfo{};
-      info.number = i + 1;
-      std::snprintf(info.name, sizeof info.name, "COM%d", i + 1);
-      std::snprintf(info.path, sizeof info.path, "%s", m.table[static_cast<std::size_t>(i)]);
-      ++count;
-    }
-  } else {
-    count = ListSerialPorts(m.list, room);
-  }
-  for (int i = 0; i < count; ++i) {
-    const PortInfo& info = m.list[i];
-    out[i] = PortEntry{info.name,    info.path,         info.driver,   info.manufacturer,
-                       info.product, info.serialNumber, info.vendorId, info.productId};
+  for (int i = 0; i < 4 && count < capacity; ++i) {
+    if (m.table[static_cast<std::size_t>(i)] == nullptr)
+      continue;
+    PortInfo& info = out[count];
+    info = PortInfo{};
+    info.number = i + 1;
+    std::snprintf(info.name, sizeof info.name, "COM%d", i + 1);
+    std::snprintf(info.path, sizeof info.path, "%s", m.table[static_cast<std::size_t>(i)]);
+    ++count;
   }
   return count;
 }

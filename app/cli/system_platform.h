@@ -33,7 +33,7 @@ class SystemPlatform final : public Platform {
   Clock& clock() override { return clock_; }
   PortDriver& ports() override;
   PortDriver* NamePort(const char* value, NamedPort& port) override;
-  int ListPorts(PortEntry* out, int capacity) override;
+  int ListPorts(PortInfo* out, int capacity) override;
   bool Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) override;
   bool AppendRecord(const char* path, std::string_view line) override;
   void UtcNow(char* out, std::size_t capacity) override;

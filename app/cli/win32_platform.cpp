@@ -106,7 +106,6 @@ void InstallStopHandlers(std::atomic<bool>& stop) {
 struct SystemPlatform::Machine {
   Win32Console console;
   Win32PortDriver com;
-  PortInfo list[64];
 };
 
 SystemPlatform::SystemPlatform(const std::atomic<bool>& stop, const char* const* /*comPaths*/)
@@ -135,15 +134,8 @@ PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
   return &machine_->com;
 }
 
-int SystemPlatform::ListPorts(PortEntry* out, int capacity) {
-  Machine& m = *machine_;
-  const int count = ListSerialPorts(m.list, capacity < 64 ? capacity : 64);
-  for (int i = 0; i < count; ++i) {
-    const PortInfo& info = m.list[i];
-    out[i] = PortEntry{info.name,    info.path,         info.driver,   info.manufacturer,
-                       info.product, info.serialNumber, info.vendorId, info.productId};
-  }
-  return count;
+int SystemPlatform::ListPorts(PortInfo* out, int capacity) {
+  return ListSerialPorts(out, capacity);
 }
 
 bool SystemPlatform::Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) {

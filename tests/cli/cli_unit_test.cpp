@@ -54,10 +54,11 @@ class FakePlatform final : public Platform {
     std::snprintf(port.shown, sizeof port.shown, "COM%d", n);
     return &driver;
   }
-  int ListPorts(PortEntry* list, int capacity) override {
+  int ListPorts(updater::PortInfo* list, int capacity) override {
     if (capacity < 1)
       return 0;
-    list[0] = PortEntry{"COM1", "/dev/ttyUSB0", "ftdi_sio", "FTDI", "FT232R", "A5", 0x0403, 0x6001};
+    list[0] = updater::PortInfo{1,        "COM1", "/dev/ttyUSB0", "ftdi_sio", "FTDI",
+                                "FT232R", "A5",   0x0403,         0x6001};
     return 1;
   }
   bool Sha256(const std::uint8_t*, std::size_t, std::uint8_t digest[32]) override {

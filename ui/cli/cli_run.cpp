@@ -37,7 +37,7 @@ void HexDigest(const std::uint8_t digest[32], char out[65]) {
 
 // One line of --list-ports: "COM1  /dev/ttyUSB0  ftdi_sio, FTDI, FT232R USB UART, USB 0403:6001,
 // serie A50285BI".
-void PrintPort(Console& console, const PortEntry& port) {
+void PrintPort(Console& console, const PortInfo& port) {
   char line[1024];
   int n = std::snprintf(line, sizeof line, "%-6s %s", port.name, port.path);
   const auto add = [&](const char* format, auto... values) {
@@ -73,7 +73,7 @@ void PrintPort(Console& console, const PortEntry& port) {
 }
 
 int ListPorts(const Options& options, Platform& platform) {
-  PortEntry ports[kMaxListedPorts];
+  PortInfo ports[kMaxListedPorts];
   const int count = platform.ListPorts(ports, kMaxListedPorts);
   Console& console = platform.console();
   for (int i = 0; i < count; ++i) {

@@ -6,22 +6,10 @@
 
 #include "serial/clock.h"
 #include "serial/port_driver.h"
+#include "serial/port_list.h"
 #include "ui/cli/console.h"
 
 namespace updater::cli {
-
-// A serial port of the machine as --list-ports shows it: the COM name the program gives it and
-// what the system says about it (empty texts where it says nothing).
-struct PortEntry {
-  const char* name = "";
-  const char* path = "";
-  const char* driver = "";
-  const char* manufacturer = "";
-  const char* product = "";
-  const char* serialNumber = "";
-  std::uint16_t vendorId = 0;  // USB ids, 0 when not a USB device
-  std::uint16_t productId = 0;
-};
 
 // A port named with --port: the name its driver opens it by and the name the messages show
 // ("COM3" both; on Linux a device path is shown as itself and opened by its driver as COM1).
@@ -45,9 +33,8 @@ class Platform {
   // The driver for the port named `value` on the command line, with the names filled in;
   // nullptr when `value` cannot name a port on this platform.
   virtual PortDriver* NamePort(const char* value, NamedPort& port) = 0;
-  // The machine's serial ports in the order of their COM numbers, at most `capacity`; the texts
-  // stay valid until the next call.
-  virtual int ListPorts(PortEntry* out, int capacity) = 0;
+  // The machine's serial ports in the order of their COM numbers, at most `capacity`.
+  virtual int ListPorts(PortInfo* out, int capacity) = 0;
   virtual bool Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) = 0;
   // Appends `line` to the file at `path` (created when missing, never truncated) with a single
   // write, so that the lines of programs appending at once do not interleave. An empty line only
