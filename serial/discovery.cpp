@@ -10,10 +10,7 @@ constexpr std::uint32_t kPauseAfterCloseMs = 1000;
 }  // namespace
 
 int SerialLink::FindDevice() {
-  for (OpenError& error : openErrors_)
-    error = OpenError{};
-  namedError_ = OpenError{};
-  connectedPort_ = nullptr;
+  ForgetLastSearch();
   for (std::int8_t index = 0; index < kPortCount; ++index) {
     if (clock_.Interrupted())
       return 0;
@@ -28,14 +25,18 @@ int SerialLink::FindDevice() {
 }
 
 int SerialLink::FindDeviceOn(const char* name, const char* shown) {
-  for (OpenError& error : openErrors_)
-    error = OpenError{};
-  namedError_ = OpenError{};
-  connectedPort_ = nullptr;
+  ForgetLastSearch();
   if (!OpenNamed(name, shown, namedError_) || !Probe(shown))
     return 0;
   connectedPort_ = shown;
   return 1;
+}
+
+void SerialLink::ForgetLastSearch() {
+  for (OpenError& error : openErrors_)
+    error = OpenError{};
+  namedError_ = OpenError{};
+  connectedPort_ = nullptr;
 }
 
 // The probe on the port just opened: '0' answered with '0' leaves it open; anything else closes

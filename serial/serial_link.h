@@ -64,6 +64,8 @@ class SerialLink {
   Reporter& reporter_;
   int OpenNamed(const char* name, const char* shown, OpenError& error);
   bool Probe(const char* shown);
+  // Clears what the last search learnt: the open failures and the port found.
+  void ForgetLastSearch();
 
   bool writeDropped_ = false;
   OpenError openErrors_[kPortCount] = {};
