@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ui/displays.h"
+#include "model/displays.h"
 
 namespace bench {
 

@@ -39,12 +39,12 @@
 #include <utility>
 #include <vector>
 
+#include "model/resource.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
 #include "support/sim_process.h"
 #include "ui/qt/file_chooser.h"
 #include "ui/qt/updater_dlg.h"
-#include "ui/resource.h"
 
 namespace {
 

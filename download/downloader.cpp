@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/resource.h"
+#include "model/resource.h"
 
 namespace updater {
 

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/reporter.h"
 #include "serial/clock.h"
 #include "serial/serial_link.h"
-#include "ui/reporter.h"
 
 namespace updater {
 

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "download/image_file.h"
+#include "model/resource.h"
 #include "serial/open_advice.h"
-#include "ui/resource.h"
 
 namespace updater {
 

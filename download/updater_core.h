@@ -3,11 +3,11 @@
 #include <cstddef>
 
 #include "download/downloader.h"
+#include "model/displays.h"
+#include "model/reporter.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
 #include "serial/serial_link.h"
-#include "ui/displays.h"
-#include "ui/reporter.h"
 
 namespace updater {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "model/reporter.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
-#include "ui/reporter.h"
 
 namespace updater {
 

@@ -1,8 +1,8 @@
 #include "app/qt/updater_app.h"
 
+#include "model/app_info.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
-#include "ui/app_info.h"
 #include "ui/qt/file_chooser.h"
 #include "ui/qt/updater_dlg.h"
 

@@ -10,6 +10,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_port_driver.h"
+#include "model/resource.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
@@ -17,7 +18,6 @@
 #include "ui/cli/port_name.h"
 #include "ui/cli/stoppable_clock.h"
 #include "ui/cli/terminal_displays.h"
-#include "ui/resource.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/displays.h"
-#include "ui/progress_model.h"
+#include "model/displays.h"
+#include "model/progress_model.h"
 
 namespace fakes {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/reporter.h"
+#include "model/reporter.h"
 
 namespace fakes {
 

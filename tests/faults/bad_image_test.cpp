@@ -14,7 +14,7 @@
 
 #include "fakes/core_fixture.h"
 #include "faults/descriptors.h"
-#include "ui/resource.h"
+#include "model/resource.h"
 
 namespace faults {
 namespace {

@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "gui_support.h"
+#include "model/resource.h"
 #include "serial/posix_port_driver.h"
 #include "ui/qt/text_codec.h"
 #include "ui/qt/updater_dlg.h"
-#include "ui/resource.h"
 
 namespace {
 

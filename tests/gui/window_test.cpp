@@ -14,10 +14,10 @@
 #include <QtTest>
 
 #include "gui_support.h"
+#include "model/resource.h"
 #include "serial/posix_port_driver.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/updater_dlg.h"
-#include "ui/resource.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include "download/updater_core.h"
 #include "fakes/fake_displays.h"
 #include "fakes/log_entries.h"
+#include "model/resource.h"
 #include "serial/posix_port_driver.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
-#include "ui/resource.h"
 
 namespace {
 

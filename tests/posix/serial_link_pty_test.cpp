@@ -7,11 +7,11 @@
 #include <memory>
 
 #include "fakes/fake_displays.h"
+#include "model/reporter.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
 #include "serial/serial_link.h"
 #include "support/pty_pair.h"
-#include "ui/reporter.h"
 
 namespace updater {
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fakes/core_fixture.h"
-#include "ui/resource.h"
+#include "model/resource.h"
 
 namespace {
 

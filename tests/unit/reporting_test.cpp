@@ -4,9 +4,9 @@
 #include <string>
 
 #include "fakes/fake_displays.h"
-#include "ui/progress_model.h"
-#include "ui/reporter.h"
-#include "ui/resource.h"
+#include "model/progress_model.h"
+#include "model/reporter.h"
+#include "model/resource.h"
 
 namespace {
 

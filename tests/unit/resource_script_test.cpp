@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_template.h"
-#include "ui/resource.h"
+#include "model/dialog_template.h"
+#include "model/resource.h"
 
 namespace {
 

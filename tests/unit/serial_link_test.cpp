@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "fakes/core_fixture.h"
+#include "model/resource.h"
 #include "serial/deadline.h"
-#include "ui/resource.h"
 
 namespace {
 

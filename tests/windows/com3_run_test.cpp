@@ -12,8 +12,8 @@
 #include "download/updater_core.h"
 #include "fakes/fake_displays.h"
 #include "fakes/log_entries.h"
+#include "model/resource.h"
 #include "serial/win32_port_driver.h"
-#include "ui/resource.h"
 #include "windows/com3_device.h"
 
 namespace {

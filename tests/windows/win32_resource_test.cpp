@@ -1,6 +1,6 @@
 // The resources compiled into the program: the two dialog templates read back from the module
 // as the dialog manager reads them, the system-menu string, the icon and the version; the
-// templates against the table the Qt window builds from (ui/dialog_template.h) too.
+// templates against the table the Qt window builds from (model/dialog_template.h) too.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/app_info.h"
-#include "ui/dialog_template.h"
+#include "model/app_info.h"
+#include "model/dialog_template.h"
 #include "ui/win32/resource.h"
 
 #include <commctrl.h>

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "download/updater_core.h"
-#include "ui/app_info.h"
+#include "model/app_info.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"

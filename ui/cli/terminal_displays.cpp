@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "model/resource.h"
 #include "ui/cli/json_writer.h"
-#include "ui/resource.h"
 
 namespace updater::cli {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "model/displays.h"
 #include "serial/clock.h"
 #include "ui/cli/console.h"
-#include "ui/displays.h"
 
 namespace updater::cli {
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "ui/dialog_template.h"
+#include "model/dialog_template.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/text_codec.h"
 

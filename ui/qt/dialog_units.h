@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QRect>
 
-#include "ui/dialog_template.h"
+#include "model/dialog_template.h"
 
 namespace updater {
 

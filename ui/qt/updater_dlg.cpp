@@ -19,12 +19,12 @@
 #include <QShowEvent>
 #include <QWindow>
 
-#include "ui/app_info.h"
-#include "ui/dialog_template.h"
+#include "model/app_info.h"
+#include "model/dialog_template.h"
+#include "model/resource.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/icon_paths.h"
 #include "ui/qt/text_codec.h"
-#include "ui/resource.h"
 
 // The resources are compiled into a static library, so they are registered by name.
 static void InitUpdaterResources() {

@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "download/updater_core.h"
+#include "model/displays.h"
+#include "model/progress_model.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
-#include "ui/displays.h"
-#include "ui/progress_model.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/file_chooser.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "ui/dialog_template.h"
+#include "model/dialog_template.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/resource.h"
 

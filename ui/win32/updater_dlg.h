@@ -7,12 +7,12 @@
 #include <string_view>
 
 #include "download/updater_core.h"
+#include "model/app_info.h"
+#include "model/displays.h"
+#include "model/progress_model.h"
+#include "model/reporter.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
-#include "ui/app_info.h"
-#include "ui/displays.h"
-#include "ui/progress_model.h"
-#include "ui/reporter.h"
 #include "ui/win32/file_chooser.h"
 
 // The main window (IDD_UPDATER_DIALOG) as a Win32 dialog procedure. It owns the core by value and

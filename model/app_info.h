@@ -1,7 +1,7 @@
 #pragma once
 
 // Configured from the top CMakeLists.txt.
-#include "ui/product_info.h"
+#include "model/product_info.h"
 
 namespace updater {
 

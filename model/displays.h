@@ -8,8 +8,8 @@ namespace updater {
 enum class CursorShape { kArrow, kWait };
 
 // What the core needs of the window: display operations addressed by control identifier
-// (ui/resource.h). Texts are Windows-1252 bytes; an implementation converts them where they reach
-// its toolkit. Implementations must not call back into the core.
+// (model/resource.h). Texts are Windows-1252 bytes; an implementation converts them where they
+// reach its toolkit. Implementations must not call back into the core.
 class Displays {
  public:
   virtual ~Displays() = default;

@@ -1,11 +1,11 @@
-#include "ui/reporter.h"
+#include "model/reporter.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
-#include "ui/resource.h"
+#include "model/resource.h"
 
 namespace updater {
 

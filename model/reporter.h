@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ui/displays.h"
+#include "model/displays.h"
 
 #if defined(__GNUC__)
 #define UPDATER_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))

@@ -1,7 +1,7 @@
-#include "ui/dialog_template.h"
+#include "model/dialog_template.h"
 
-#include "ui/product_info.h"
-#include "ui/resource.h"
+#include "model/product_info.h"
+#include "model/resource.h"
 
 namespace updater {
 

@@ -1,4 +1,4 @@
-#include "ui/progress_model.h"
+#include "model/progress_model.h"
 
 namespace updater {
 
