@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
+
 namespace updater {
 
 // The highest port number a "COMn" name may carry, as Windows numbers its ports.
@@ -20,6 +23,18 @@ inline int ComNumber(const char* name) {
       return 0;
   }
   return n;
+}
+
+// The port name "COMn" of `number`, as ComNumber reads it, into `out` (zero-terminated, cut to
+// `capacity`); returns what std::snprintf returns. Every name the program shows or opens by
+// number is made here.
+inline int FormatComName(int number, char* out, std::size_t capacity) {
+  return std::snprintf(out, capacity, "COM%d", number);
+}
+
+template <std::size_t N>
+inline int FormatComName(int number, char (&out)[N]) {
+  return FormatComName(number, out, N);
 }
 
 }  // namespace updater

@@ -242,14 +242,16 @@ int ListPosixSerialPorts(TtySource& source, const char* devDir, PortInfo* out, i
     PortInfo& port = out[written];
     if (holder == kLinkOnly || holder >= kMaxTtyDevices) {
       port = holder == kLinkOnly ? PortInfo{} : found[holder - kMaxTtyDevices].info;
-      const int length = std::snprintf(port.path, sizeof port.path, "%s/COM%d", devDir, n);
+      char name[PortInfo::kNameSize];
+      FormatComName(n, name);
+      const int length = std::snprintf(port.path, sizeof port.path, "%s/%s", devDir, name);
       if (length < 0 || static_cast<std::size_t>(length) >= sizeof port.path)
         continue;
     } else {
       port = found[holder].info;
     }
     port.number = n;
-    std::snprintf(port.name, sizeof port.name, "COM%d", n);
+    FormatComName(n, port.name);
     ++written;
   }
   return written;
@@ -259,7 +261,9 @@ bool ResolvePortPath(int index, const char* devDir, TtySource& source, char* out
   if (index < 0 || index >= kMaxComNumber || devDir == nullptr || out == nullptr || cap == 0)
     return false;
   const int number = index + 1;
-  const int n = std::snprintf(out, cap, "%s/COM%d", devDir, number);
+  char name[PortInfo::kNameSize];
+  FormatComName(number, name);
+  const int n = std::snprintf(out, cap, "%s/%s", devDir, name);
   if (n < 0 || static_cast<std::size_t>(n) >= cap)
     return false;
   struct stat st {};

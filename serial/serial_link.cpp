@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "serial/com_name.h"
 #include "serial/deadline.h"
 
 namespace updater {
@@ -14,7 +15,7 @@ constexpr std::uint32_t kPauseBeforeOpenMs = 1000;
 
 int SerialLink::OpenPort(std::int8_t index) {
   char shown[8];
-  std::snprintf(shown, sizeof shown, "COM%d", index + 1);
+  FormatComName(index + 1, shown);
   const bool known = index >= 0 && index < kPortCount;
   OpenError ignored;
   return OpenNamed(known ? kPortNames[index] : nullptr, shown,

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/cli/system_platform.h"
+#include "serial/com_name.h"
 #include "serial/port_list.h"
 #include "serial/posix_monotonic.h"
 #include "serial/posix_port_driver.h"
@@ -291,8 +292,8 @@ PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
   port = NamedPort{};
   const int number = ComNumber(value, kMaxComNumber);
   if (number > 0) {
-    std::snprintf(port.open, sizeof port.open, "COM%d", number);
-    std::snprintf(port.shown, sizeof port.shown, "COM%d", number);
+    FormatComName(number, port.open);
+    FormatComName(number, port.shown);
     return machine_->com.get();
   }
   if (std::strchr(value, '/') == nullptr || std::strlen(value) >= sizeof port.shown)
@@ -316,7 +317,7 @@ int SystemPlatform::ListPorts(PortInfo* out, int capacity) {
     PortInfo& info = out[count];
     info = PortInfo{};
     info.number = i + 1;
-    std::snprintf(info.name, sizeof info.name, "COM%d", i + 1);
+    FormatComName(i + 1, info.name);
     std::snprintf(info.path, sizeof info.path, "%s", m.table[static_cast<std::size_t>(i)]);
     ++count;
   }

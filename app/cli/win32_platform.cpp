@@ -129,8 +129,8 @@ PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
   const int number = ComNumber(value, kMaxComNumber);
   if (number == 0)
     return nullptr;
-  std::snprintf(port.open, sizeof port.open, "COM%d", number);
-  std::snprintf(port.shown, sizeof port.shown, "COM%d", number);
+  FormatComName(number, port.open);
+  FormatComName(number, port.shown);
   return &machine_->com;
 }
 

@@ -11,6 +11,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_port_driver.h"
 #include "model/resource.h"
+#include "serial/com_name.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
@@ -50,8 +51,8 @@ class FakePlatform final : public Platform {
     const int n = ComNumber(value, 4);
     if (n == 0)
       return nullptr;
-    std::snprintf(port.open, sizeof port.open, "COM%d", n);
-    std::snprintf(port.shown, sizeof port.shown, "COM%d", n);
+    updater::FormatComName(n, port.open);
+    updater::FormatComName(n, port.shown);
     return &driver;
   }
   int ListPorts(updater::PortInfo* list, int capacity) override {
