@@ -18,13 +18,13 @@
 #include <memory>
 
 #include "app/cli/system_platform.h"
+#include "model/windows1252.h"
 #include "serial/com_name.h"
 #include "serial/port_list.h"
 #include "serial/posix_monotonic.h"
 #include "serial/posix_port_driver.h"
 #include "serial/posix_port_list.h"
 #include "ui/cli/exit_status.h"
-#include "ui/cli/json_writer.h"
 #include "ui/cli/port_name.h"
 
 namespace updater::cli {

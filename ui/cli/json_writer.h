@@ -45,12 +45,4 @@ class JsonLine {
   bool markFirst_ = true;
 };
 
-// The Unicode code point of a Windows-1252 byte (the five undefined ones map to themselves, as
-// Windows' own conversion does).
-std::uint32_t Windows1252ToUnicode(std::uint8_t byte);
-
-// Converts Windows-1252 text to UTF-8 into `out` (zero-terminated, cut at a character boundary);
-// returns the length written.
-std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity);
-
 }  // namespace updater::cli

@@ -1,33 +1,19 @@
 #include "ui/qt/text_codec.h"
 
 #include <cstddef>
+#include <cstdint>
+
+#include "model/windows1252.h"
 
 namespace updater {
-
-namespace {
-
-// 0x80 to 0x9F, where Windows-1252 differs from Latin-1; every other byte is its own code point.
-constexpr char16_t kHighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
-};
-
-}  // namespace
-
-char16_t Cp1252ToUnicode(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F)
-    return kHighControls[byte - 0x80];
-  return static_cast<char16_t>(byte);
-}
 
 QString QStringFromCp1252(std::string_view text) {
   QString result;
   result.resize(static_cast<qsizetype>(text.size()));
   QChar* out = result.data();
+  // Every Windows-1252 character is in the Basic Multilingual Plane: one UTF-16 unit each.
   for (std::size_t i = 0; i < text.size(); ++i)
-    out[i] = QChar(Cp1252ToUnicode(static_cast<unsigned char>(text[i])));
+    out[i] = QChar(static_cast<char16_t>(Windows1252ToUnicode(static_cast<std::uint8_t>(text[i]))));
   return result;
 }
 

@@ -1,0 +1,62 @@
+#include "model/windows1252.h"
+
+namespace updater {
+
+namespace {
+
+// 0x80 to 0x9F, where Windows-1252 differs from Latin-1; every other byte is its own code point.
+constexpr std::uint16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+}  // namespace
+
+std::uint32_t Windows1252ToUnicode(std::uint8_t byte) {
+  if (byte >= 0x80 && byte < 0xA0)
+    return kHighControls[byte - 0x80];
+  return byte;
+}
+
+std::size_t EncodeUtf8(std::uint32_t cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity) {
+  if (capacity == 0)
+    return 0;
+  std::size_t length = 0;
+  for (const char c : text) {
+    char encoded[4];
+    const std::size_t n = EncodeUtf8(Windows1252ToUnicode(static_cast<std::uint8_t>(c)), encoded);
+    if (length + n + 1 > capacity)
+      break;
+    for (std::size_t k = 0; k < n; ++k)
+      out[length++] = encoded[k];
+  }
+  out[length] = '\0';
+  return length;
+}
+
+}  // namespace updater

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace updater {
+
+// The program's own texts (the core's messages, the dialog templates, the command line's words)
+// are Windows-1252 bytes; every front end converts them through these.
+
+// The Unicode code point of one Windows-1252 byte. The five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 control of the same value, as Windows does.
+std::uint32_t Windows1252ToUnicode(std::uint8_t byte);
+
+// One code point as UTF-8 into `out`, which has room for four bytes; returns the bytes written.
+std::size_t EncodeUtf8(std::uint32_t codePoint, char* out);
+
+// Converts Windows-1252 text to UTF-8 into `out` (zero-terminated, cut at a character boundary);
+// returns the length written.
+std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity);
+
+}  // namespace updater

@@ -1,0 +1,37 @@
+#include "model/windows1252.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using updater::Windows1252ToUnicode;
+
+TEST(Windows1252, DiffersFromLatin1OnlyFrom0x80To0x9F) {
+  EXPECT_EQ(Windows1252ToUnicode(0x80), 0x20ACu);
+  EXPECT_EQ(Windows1252ToUnicode(0x8A), 0x0160u);
+  EXPECT_EQ(Windows1252ToUnicode(0x93), 0x201Cu);
+  EXPECT_EQ(Windows1252ToUnicode(0x99), 0x2122u);
+  EXPECT_EQ(Windows1252ToUnicode(0x9F), 0x0178u);
+  // The bytes the code page leaves undefined pass as C1 controls.
+  for (unsigned undefined : {0x81u, 0x8Du, 0x8Fu, 0x90u, 0x9Du})
+    EXPECT_EQ(Windows1252ToUnicode(static_cast<std::uint8_t>(undefined)), undefined);
+  for (unsigned byte = 0; byte < 0x80; ++byte)
+    EXPECT_EQ(Windows1252ToUnicode(static_cast<std::uint8_t>(byte)), byte);
+  for (unsigned byte = 0xA0; byte <= 0xFF; ++byte)
+    EXPECT_EQ(Windows1252ToUnicode(static_cast<std::uint8_t>(byte)), byte);
+}
+
+TEST(Windows1252, BecomesUtf8CutOnlyAtACharacterBoundary) {
+  char out[16];
+  const std::string_view text("tama\xF1o \x80");
+  EXPECT_EQ(updater::Windows1252ToUtf8(text, out, sizeof out), 11u);
+  EXPECT_EQ(std::string(out), "tama\xC3\xB1o \xE2\x82\xAC");
+  // Room for "tama" and the terminator, not for both bytes of the n with tilde.
+  EXPECT_EQ(updater::Windows1252ToUtf8(text, out, 6), 4u);
+  EXPECT_EQ(std::string(out), "tama");
+  EXPECT_EQ(updater::Windows1252ToUtf8(text, out, 0), 0u);
+}
+
+}  // namespace
