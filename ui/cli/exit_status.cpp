@@ -1,5 +1,7 @@
 #include "ui/cli/exit_status.h"
 
+#include <cstdio>
+
 namespace updater::cli {
 
 namespace {
@@ -9,7 +11,39 @@ bool Blocked(OpenFailure failure) {
          failure == OpenFailure::kOther;
 }
 
+// The column where an exit status's words start in --help.
+constexpr int kMeaningColumn = 7;
+
 }  // namespace
+
+std::size_t FormatExitCodes(char* out, std::size_t capacity) {
+  std::size_t length = 0;
+  const auto put = [&](char c) {
+    if (length + 1 < capacity)
+      out[length] = c;
+    ++length;
+  };
+  for (const ExitCode& code : kExitCodes) {
+    char status[16];
+    const int n = std::snprintf(status, sizeof status, "%*d  ", kMeaningColumn - 2, code.status);
+    for (int i = 0; i < n; ++i)
+      put(status[i]);
+    for (const char* p = code.meaning; *p != '\0'; ++p) {
+      put(*p);
+      for (int i = 0; *p == '\n' && i < kMeaningColumn; ++i)
+        put(' ');
+    }
+    put('\n');
+  }
+  if (capacity == 0)
+    return 0;
+  if (length + 1 > capacity) {
+    out[0] = '\0';
+    return 0;
+  }
+  out[length] = '\0';
+  return length;
+}
 
 int ExitStatusFor(RunOutcome outcome, OpenFailure portFailure) {
   switch (outcome) {
@@ -34,39 +68,27 @@ int ExitStatusFor(RunOutcome outcome, OpenFailure portFailure) {
 }
 
 const char* FailureText(RunOutcome outcome, OpenFailure portFailure) {
-  switch (outcome) {
-    case RunOutcome::kSucceeded:
-      return nullptr;
-    case RunOutcome::kNoDevice:
-      switch (portFailure) {
-        case OpenFailure::kAbsent:
-          return "el puerto no existe";
-        case OpenFailure::kNotSerialPort:
-          return "el nombre no es un puerto serie";
-        case OpenFailure::kBusy:
-          return "el puerto est\xE1 ocupado por otro programa";
-        case OpenFailure::kPermissionDenied:
-          return "sin permiso para abrir el puerto";
-        case OpenFailure::kOther:
-          return "no se pudo abrir el puerto";
-        case OpenFailure::kNone:
-          break;
-      }
-      return "ning\xFAn equipo respondi\xF3";
-    case RunOutcome::kImageTooLong:
-      return "imagen demasiado larga para el equipo";
-    case RunOutcome::kLengthRejected:
-      return "el equipo rechaz\xF3 la longitud";
-    case RunOutcome::kEchoMismatch:
-      return "el eco difiere de la imagen";
-    case RunOutcome::kProtocolFailure:
-      return "fallo del protocolo: falta una confirmaci\xF3n, tiempo agotado o l\xEDnea colgada";
-    case RunOutcome::kInterrupted:
-      return "interrumpido";
-    case RunOutcome::kNotRun:
-      break;
+  if (outcome == RunOutcome::kNoDevice) {
+    switch (portFailure) {
+      case OpenFailure::kAbsent:
+        return "el puerto no existe";
+      case OpenFailure::kNotSerialPort:
+        return "el nombre no es un puerto serie";
+      case OpenFailure::kBusy:
+        return "el puerto est\xE1 ocupado por otro programa";
+      case OpenFailure::kPermissionDenied:
+        return "sin permiso para abrir el puerto";
+      case OpenFailure::kOther:
+      case OpenFailure::kNone:
+        break;
+    }
   }
-  return "fallo interno";
+  const int status = ExitStatusFor(outcome, portFailure);
+  for (const ExitCode& code : kExitCodes) {
+    if (code.status == status)
+      return code.failure;
+  }
+  return nullptr;
 }
 
 }  // namespace updater::cli

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstddef>
+
 #include "download/downloader.h"
 #include "serial/port_driver.h"
 
 namespace updater::cli {
 
-// The exit statuses a script can act on; the table is in --help, the manual page and the README.
+// The exit statuses a script can act on; kExitCodes below gives each its words.
 enum ExitStatus : int {
   kExitSuccess = 0,         // the device confirmed the whole image
   kExitInternal = 1,        // unexpected internal failure
@@ -18,6 +20,44 @@ enum ExitStatus : int {
   kExitProtocol = 8,        // any other protocol failure
   kExitInterrupted = 130,   // Ctrl-C, SIGINT, SIGTERM
 };
+
+// An exit status in words.
+struct ExitCode {
+  int status;
+  // --help's line for it (Spanish, Windows-1252), the manual page's too; a line feed where --help
+  // goes on in a second line.
+  const char* meaning;
+  // The failure in words for the run's record, when no port failure says more; nullptr for a
+  // success and for a status that no programming run ends with.
+  const char* failure;
+};
+
+// Every exit status, in --help's order: --help, the record's error text and the test that holds
+// the manual page and the README to them are made from this table.
+inline constexpr ExitCode kExitCodes[] = {
+    {kExitSuccess, "el equipo confirm\xF3 la imagen completa", nullptr},
+    {kExitInternal, "fallo interno inesperado", "fallo interno"},
+    {kExitUsage, "l\xEDnea de \xF3rdenes incorrecta", nullptr},
+    {kExitImage,
+     "imagen ilegible, vac\xED"
+     "a o demasiado larga para el equipo",
+     "imagen demasiado larga para el equipo"},
+    {kExitNoDevice, "ning\xFAn equipo respondi\xF3 (o el puerto indicado no existe)",
+     "ning\xFAn equipo respondi\xF3"},
+    {kExitPortBlocked, "el puerto indicado existe pero no se pudo abrir (sin permiso u ocupado)",
+     "no se pudo abrir el puerto"},
+    {kExitLengthRejected, "el equipo rechaz\xF3 la longitud", "el equipo rechaz\xF3 la longitud"},
+    {kExitEchoMismatch, "el eco difiere de la imagen", "el eco difiere de la imagen"},
+    {kExitProtocol,
+     "otro fallo del protocolo: falta una confirmaci\xF3n, tiempo agotado, l\xEDnea\ncolgada",
+     "fallo del protocolo: falta una confirmaci\xF3n, tiempo agotado o l\xEDnea colgada"},
+    {kExitInterrupted, "interrumpido (Ctrl+C)", "interrumpido"},
+};
+
+// --help's list of kExitCodes into `out` (zero-terminated): a line each, the status right-aligned
+// in five columns, a second line indented under the first. Returns its length, or 0 when it does
+// not fit in `capacity`.
+std::size_t FormatExitCodes(char* out, std::size_t capacity);
 
 // The status of a programming run. `portFailure` is why the named port would not open (kNone
 // when it opened or no port was named): a port that is there but may not be opened, is held, or

@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ui/cli/exit_status.h"
+
 namespace updater::cli {
 
 namespace {
 
-constexpr char kHelp[] =
+// Up to the exit codes, which the table of exit statuses gives.
+constexpr char kHelpBeforeExitCodes[] =
     "Uso: actualizador-cli [OPCI\xD3N]... IMAGEN\n"
     "Programa IMAGEN (un archivo .QMZ, del que se leen los primeros 65.536 bytes) en un\n"
     "equipo 47.913 conectado a un puerto serie, con los mensajes de la ventana.\n"
@@ -30,19 +33,10 @@ constexpr char kHelp[] =
     "  --version          mostrar la versi\xF3n y terminar\n"
     "\n"
     "C\xF3"
-    "digos de salida:\n"
-    "    0  el equipo confirm\xF3 la imagen completa\n"
-    "    1  fallo interno inesperado\n"
-    "    2  l\xEDnea de \xF3rdenes incorrecta\n"
-    "    3  imagen ilegible, vac\xED"
-    "a o demasiado larga para el equipo\n"
-    "    4  ning\xFAn equipo respondi\xF3 (o el puerto indicado no existe)\n"
-    "    5  el puerto indicado existe pero no se pudo abrir (sin permiso u ocupado)\n"
-    "    6  el equipo rechaz\xF3 la longitud\n"
-    "    7  el eco difiere de la imagen\n"
-    "    8  otro fallo del protocolo: falta una confirmaci\xF3n, tiempo agotado, l\xEDnea\n"
-    "       colgada\n"
-    "  130  interrumpido (Ctrl+C)\n"
+    "digos de salida:\n";
+
+// After the exit codes.
+constexpr char kHelpAfterExitCodes[] =
     "Con --loop: 0 si todos los equipos se programaron bien, si no el c\xF3"
     "digo del \xFAltimo\n"
     "fallo; 130 si Ctrl+C cort\xF3 una programaci\xF3n.\n";
@@ -82,7 +76,18 @@ bool ParseSeconds(const char* text, std::uint32_t& seconds) {
 }  // namespace
 
 const char* HelpText() {
-  return kHelp;
+  struct Text {
+    char bytes[4096];
+  };
+  static const Text help = [] {
+    Text text{};
+    std::size_t length = sizeof kHelpBeforeExitCodes - 1;
+    std::memcpy(text.bytes, kHelpBeforeExitCodes, length);
+    length += FormatExitCodes(text.bytes + length, sizeof text.bytes - length);
+    std::snprintf(text.bytes + length, sizeof text.bytes - length, "%s", kHelpAfterExitCodes);
+    return text;
+  }();
+  return help.bytes;
 }
 
 Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
