@@ -1,6 +1,14 @@
 # shellcheck shell=bash
 # Shared by the scripts; sourced, not run:   . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
+# The tree the sourcing script belongs to.
+updater_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Debian's 64-bit Wine and its server.
+# shellcheck disable=SC2034  # used by the scripts that source this
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
 # The Debian 12 packages the build and the tests need.
 # shellcheck disable=SC2034  # used by the scripts that source this
 updater_build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev
@@ -66,6 +74,120 @@ wine_prefix_with_com3() {
     if [ "$(basename "$link")" != com3 ]; then
       echo "$(basename "$0"): $(basename "$link") is still mapped in the prefix" >&2
       return 1
+    fi
+  done
+}
+
+# private_wine_prefix PREFIX LINE : from here on Wine runs quietly in PREFIX, a new prefix of its
+# own (no Mono or Gecko installer on first start, no Wayland: DISPLAY is the X server), made by
+# wine_prefix_with_com3 LINE. stop_wine_prefix ends its server and all that runs there.
+private_wine_prefix() {
+  updater_wine_prefix=$1
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset WAYLAND_DISPLAY
+  wine_prefix_with_com3 "$2"
+}
+stop_wine_prefix() {
+  if [ -n "${updater_wine_prefix:-}" ] && [ -d "$updater_wine_prefix" ]; then
+    WINEPREFIX="$updater_wine_prefix" "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+}
+
+# make_work_dir NAME : a new working folder /tmp/NAME.XXXXXX in $work and, however the script
+# ends, its clean-up: the simulator started last stops, the script's own cleanup_more runs (when
+# it defines one), the private Wine prefix's server ends, and the links listed in the array
+# `created` and the folder go. An interrupt ends the script with status 130.
+make_work_dir() {
+  work=$(mktemp -d "/tmp/$1.XXXXXX")
+  sim_pid=""
+  created=()
+  trap end_work EXIT
+  trap 'exit 130' INT TERM HUP
+}
+end_work() {
+  local link
+  stop_simulator
+  if declare -F cleanup_more >/dev/null; then
+    cleanup_more
+  fi
+  stop_wine_prefix
+  for link in "${created[@]}"; do
+    rm -f "$link"
+  done
+  rm -rf "$work"
+}
+
+# run_on_private_display GUARD SERVER_OPTIONS COMMAND... : unless the variable GUARD is set, runs
+# COMMAND (the calling script again) in its place with GUARD=1, on a private Xvfb server started
+# with SERVER_OPTIONS, so that nothing reaches the desktop of whoever runs the script; returns at
+# once when GUARD is set, that is on that server.
+run_on_private_display() {
+  local guard=$1 server_options=$2
+  shift 2
+  [ -z "${!guard:-}" ] || return 0
+  unset DISPLAY WAYLAND_DISPLAY
+  export "$guard=1"
+  exec xvfb-run -a -s "$server_options" "$@"
+}
+
+# configure_windows_build DIR [CMAKE_OPTION...] : configures the MinGW-w64 cross build in DIR.
+configure_windows_build() {
+  local dir=$1
+  shift
+  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$updater_root/cmake/toolchain-mingw64.cmake" "$@" >/dev/null
+}
+
+# build_host_simulator DIR [BUILD_OPTION...] : builds the device simulator alone for this machine
+# in DIR, as DIR/sim/sim47913 (the Windows tests run it beside Wine).
+build_host_simulator() {
+  local dir=$1
+  shift
+  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DUPDATER_BUILD_TESTS=OFF -DUPDATER_BUILD_GUI=OFF -DUPDATER_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$dir" "$@" --target sim47913
+}
+
+# start_simulator SIMULATOR OUT [OPTION...] : starts the device simulator in the background with
+# OPTIONS, its standard output in OUT and its errors in OUT.err, and leaves its pid in sim_pid.
+# Waits up to ten seconds for its first line (its terminal's path) and, given --link LINK, for
+# LINK; returns 1, with its errors on standard error, when it did not come up.
+# stop_simulator ends the simulator started last, if it still runs, and forgets it.
+start_simulator() {
+  local program=$1 out=$2 link="" previous="" option i
+  shift 2
+  for option in "$@"; do
+    [ "$previous" != --link ] || link=$option
+    previous=$option
+  done
+  "$program" "$@" >"$out" 2>"$out.err" </dev/null &
+  sim_pid=$!
+  for ((i = 0; i < 100; i++)); do
+    if [ -s "$out" ] && { [ -z "$link" ] || [ -L "$link" ]; }; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  cat "$out.err" >&2
+  return 1
+}
+stop_simulator() {
+  if [ -n "${sim_pid:-}" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+  fi
+}
+
+# mark_ports_absent DIR : so that a window run for show never reaches a real serial line, COM1,
+# COM2 and COM4 become links into DIR that lead nowhere, where /dev has no such name yet (one that
+# exists is left alone). Needs write access to /dev; adds what it makes to the array `created`.
+mark_ports_absent() {
+  local dir=$1 n
+  for n in 1 2 4; do
+    if [[ ! -e /dev/COM$n && ! -L /dev/COM$n ]]; then
+      ln -s "$dir/absent-COM$n" "/dev/COM$n"
+      created+=("/dev/COM$n")
     fi
   done
 }
