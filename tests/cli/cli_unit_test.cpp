@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +11,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_port_driver.h"
 #include "model/resource.h"
+#include "support/temp_dir.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
@@ -239,11 +240,11 @@ TEST(CliClock, APauseEndsWithinASliceOfAStop) {
 // Whole invocations over four fake ports: COM1 to COM4 absent unless a test attaches a device.
 struct Harness {
   static std::string Image(std::size_t length) {
-    const std::string path = ::testing::TempDir() + "cli_unit_" + std::to_string(length) + ".QMZ";
-    std::ofstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes(length);
     for (std::size_t i = 0; i < length; ++i)
-      file.put(static_cast<char>(i * 7 + 1));
-    return path;
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return support::WriteImage(
+        support::ProcessTempDir().File("cli_unit_" + std::to_string(length) + ".QMZ"), bytes);
   }
   fakes::DevicePeer& Attach(int index, const sim::DeviceFaults& faults = {}) {
     devices.push_back(std::make_unique<fakes::DevicePeer>(faults));
@@ -331,7 +332,7 @@ TEST_F(RunCliTest, ABadImageEndsBeforeAnyPortIsTouched) {
   Attach(0);
   EXPECT_EQ(Invoke({"--json", Image(0)}), kExitImage);
   EXPECT_EQ(Invoke({Image(31744)}), kExitImage);
-  EXPECT_EQ(Invoke({::testing::TempDir() + "missing.QMZ"}), kExitImage);
+  EXPECT_EQ(Invoke({support::ProcessTempDir().File("missing.QMZ")}), kExitImage);
   EXPECT_EQ(Invoke({"--log", "unwritable", Image(300)}), kExitUsage);
   EXPECT_EQ(Invoke({"--wait=x", Image(300)}), kExitUsage);
   EXPECT_EQ(platform.driver.port(0).opens, 0);

@@ -12,6 +12,7 @@
 
 #include "serial/posix_port_driver.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 namespace updater {
 namespace {
@@ -31,9 +32,8 @@ int InChild(Body body) {
 }
 
 TEST(OpenFailureTest, AbsentAndNotASerialPortAreToldApart) {
-  char tmpl[] = "/tmp/causes.XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl, file = dir + "/file", dangling = dir + "/dangling";
+  const support::TempDir temp;
+  const std::string dir = temp.path(), file = temp.File("file"), dangling = temp.File("dangling");
   close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
   ASSERT_EQ(symlink((dir + "/gone").c_str(), dangling.c_str()), 0);
 
@@ -54,10 +54,6 @@ TEST(OpenFailureTest, AbsentAndNotASerialPortAreToldApart) {
     EXPECT_EQ(error.failure, c.failure) << c.name;
     EXPECT_EQ(std::string(error.path), c.path) << c.name;
   }
-
-  unlink(file.c_str());
-  unlink(dangling.c_str());
-  rmdir(tmpl);
 }
 
 // Another program holding the port, as serial tools do, with a lock on its own descriptor.
