@@ -11,6 +11,7 @@
 #include <string>
 
 #include "serial/posix_port_driver.h"
+#include "support/port_holder.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -60,24 +61,11 @@ TEST(OpenFailureTest, AbsentAndNotASerialPortAreToldApart) {
 TEST(OpenFailureTest, APortAnotherProcessHoldsIsBusyUntilItLetsGo) {
   test::PtyPair pty;
   ASSERT_TRUE(pty.ok());
-  int locked[2], release[2];
-  ASSERT_EQ(pipe(locked), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    alarm(30);          // never outlives a test that failed before letting it go
-    close(release[1]);  // the holder lets go when the test closes its end
+  support::PortHolder holder([&pty] {
     const int fd = open(pty.slavePath(), O_RDWR | O_NOCTTY);
-    const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-    char byte = 0;
-    _exit(write(locked[1], &ok, 1) == 1 && read(release[0], &byte, 1) >= 0 ? 0 : 1);
-  }
-  close(release[0]);
-  close(locked[1]);
-  char ok = 0;
-  ASSERT_EQ(read(locked[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
+    return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  });
+  ASSERT_TRUE(holder.holding());
 
   PosixPortDriver driver({pty.slavePath(), nullptr, nullptr, nullptr});
   OpenError error;
@@ -85,13 +73,11 @@ TEST(OpenFailureTest, APortAnotherProcessHoldsIsBusyUntilItLetsGo) {
   EXPECT_EQ(error.failure, OpenFailure::kBusy);
   EXPECT_STREQ(error.path, pty.slavePath());
 
-  close(release[1]);
-  waitpid(holder, nullptr, 0);
+  holder.Release();
   const PortHandle port = driver.Open("COM1", error);
   EXPECT_NE(port, kInvalidPort);
   EXPECT_EQ(error.failure, OpenFailure::kNone);
   driver.Close(port);
-  close(locked[0]);
 }
 
 // A terminal that only root and its group may open, opened by a user in neither (as a port is
