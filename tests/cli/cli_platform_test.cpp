@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/cli/system_platform.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -24,16 +25,14 @@ TEST(CliPlatform, HashesAppendsAndDates) {
     std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
   EXPECT_STREQ(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
-  const std::string path = ::testing::TempDir() + "cli_platform_records.jsonl";
-  std::remove(path.c_str());
+  const support::TempDir dir;
+  const std::string path = dir.File("records.jsonl");
   EXPECT_TRUE(platform.AppendRecord(path.c_str(), ""));  // created, left empty
   EXPECT_TRUE(platform.AppendRecord(path.c_str(), "{\"a\":1}\n"));
   EXPECT_TRUE(platform.AppendRecord(path.c_str(), "{\"b\":2}\n"));
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{\"a\":1}\n{\"b\":2}\n");
-  in.close();
-  std::remove(path.c_str());
-  EXPECT_FALSE(platform.AppendRecord((::testing::TempDir() + "no/such/dir/r").c_str(), "x\n"));
+  EXPECT_FALSE(platform.AppendRecord(dir.File("no/such/dir/r").c_str(), "x\n"));
 
   char now[32];
   platform.UtcNow(now, sizeof now);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 
 #include "serial/posix_port_driver.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -25,15 +27,14 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::string Temp(const std::string& name) {
-  return ::testing::TempDir() + "cli_sim_" + std::to_string(getpid()) + "_" + name;
+  return support::ProcessTempDir().File(name);
 }
 
 std::string WriteImage(const std::string& name, std::size_t length) {
-  const std::string path = Temp(name);
-  std::ofstream out(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes(length);
   for (std::size_t i = 0; i < length; ++i)
-    out.put(static_cast<char>(i * 37 + 11));
-  return path;
+    bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  return support::WriteImage(Temp(name), bytes);
 }
 
 // Every line of the file is a JSON object (Python's parser decides).

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "fakes/fake_clock.h"
-#include "fakes/fake_port_driver.h"
+#include "fakes/fake_lines.h"
 #include "model/resource.h"
 #include "serial/com_name.h"
+#include "support/temp_dir.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
@@ -44,6 +44,8 @@ class FakeConsole final : public Console {
 // Four fake ports on a fake clock; Ctrl-C is `stop`.
 class FakePlatform final : public Platform {
  public:
+  FakePlatform(fakes::FakeClock& clock, fakes::FakePortDriver& ports)
+      : base(clock), driver(ports) {}
   Console& console() override { return out; }
   updater::Clock& clock() override { return clock_; }
   updater::PortDriver& ports() override { return driver; }
@@ -81,10 +83,10 @@ class FakePlatform final : public Platform {
     std::snprintf(utf8, capacity, "%s", text);
   }
 
-  fakes::FakeClock base;
+  fakes::FakeClock& base;
   std::atomic<bool> stop{false};
   FakeConsole out;
-  fakes::FakePortDriver driver{base};
+  fakes::FakePortDriver& driver;
   std::vector<std::string> records;
   bool failAppend = false;
 
@@ -238,18 +240,13 @@ TEST(CliClock, APauseEndsWithinASliceOfAStop) {
 }
 
 // Whole invocations over four fake ports: COM1 to COM4 absent unless a test attaches a device.
-struct Harness {
+struct Harness : fakes::FakeLines {
   static std::string Image(std::size_t length) {
-    const std::string path = ::testing::TempDir() + "cli_unit_" + std::to_string(length) + ".QMZ";
-    std::ofstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes(length);
     for (std::size_t i = 0; i < length; ++i)
-      file.put(static_cast<char>(i * 7 + 1));
-    return path;
-  }
-  fakes::DevicePeer& Attach(int index, const sim::DeviceFaults& faults = {}) {
-    devices.push_back(std::make_unique<fakes::DevicePeer>(faults));
-    devices.back()->Attach(platform.driver.port(index));
-    return *devices.back();
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return support::WriteImage(
+        support::ProcessTempDir().File("cli_unit_" + std::to_string(length) + ".QMZ"), bytes);
   }
   int Invoke(std::vector<std::string> args) {
     args.insert(args.begin(), "actualizador-cli");
@@ -263,14 +260,13 @@ struct Harness {
     return lines.empty() ? std::string() : lines.back();
   }
 
-  FakePlatform platform;
-  std::vector<std::unique_ptr<fakes::DevicePeer>> devices;
+  FakePlatform platform{clock, driver};
 };
 
 class RunCliTest : public ::testing::Test, public Harness {};
 
 TEST_F(RunCliTest, AWholeRunReportsAndRecordsItsResult) {
-  auto& device = Attach(2);
+  auto& device = AttachDevice(2);
   EXPECT_EQ(Invoke({"--json", "--log", "r.jsonl", Image(300)}), kExitSuccess);
   EXPECT_TRUE(device.model().complete());
   EXPECT_EQ(platform.driver.open_port_count(), 0);
@@ -303,7 +299,7 @@ TEST_F(RunCliTest, EachFailureHasItsExitStatus) {
        {Case{"reject", reject, kExitLengthRejected}, Case{"echo", echo, kExitEchoMismatch},
         Case{"ack", ack, kExitProtocol}, Case{"silent", silent, kExitNoDevice}}) {
     auto run = std::make_unique<Harness>();
-    run->Attach(1, c.faults);
+    run->AttachDevice(1, c.faults);
     EXPECT_EQ(run->Invoke({"--json", Image(300)}), c.status) << c.name;
     EXPECT_NE(run->Result().find("\"exit_code\":" + std::to_string(c.status)), std::string::npos);
     EXPECT_EQ(run->platform.driver.open_port_count(), 0) << c.name;
@@ -311,7 +307,7 @@ TEST_F(RunCliTest, EachFailureHasItsExitStatus) {
 }
 
 TEST_F(RunCliTest, ANamedPortIsTheOnlyOneProbedAndSaysWhyItWouldNotOpen) {
-  Attach(0);
+  AttachDevice(0);
   platform.driver.port(2).present = true;
   platform.driver.port(2).busy = true;
   EXPECT_EQ(Invoke({"--port", "com3", Image(300)}), kExitPortBlocked);
@@ -329,10 +325,10 @@ TEST_F(RunCliTest, ANamedPortIsTheOnlyOneProbedAndSaysWhyItWouldNotOpen) {
 }
 
 TEST_F(RunCliTest, ABadImageEndsBeforeAnyPortIsTouched) {
-  Attach(0);
+  AttachDevice(0);
   EXPECT_EQ(Invoke({"--json", Image(0)}), kExitImage);
   EXPECT_EQ(Invoke({Image(31744)}), kExitImage);
-  EXPECT_EQ(Invoke({::testing::TempDir() + "missing.QMZ"}), kExitImage);
+  EXPECT_EQ(Invoke({support::ProcessTempDir().File("missing.QMZ")}), kExitImage);
   EXPECT_EQ(Invoke({"--log", "unwritable", Image(300)}), kExitUsage);
   EXPECT_EQ(Invoke({"--wait=x", Image(300)}), kExitUsage);
   EXPECT_EQ(platform.driver.port(0).opens, 0);
@@ -340,7 +336,7 @@ TEST_F(RunCliTest, ABadImageEndsBeforeAnyPortIsTouched) {
 }
 
 TEST_F(RunCliTest, CtrlCMidBlockClosesThePortAndReportsNoSuccess) {
-  Attach(0);
+  AttachDevice(0);
   platform.out.onError = [&](std::string_view text) {
     if (text.find("Enviado") != std::string_view::npos)
       platform.stop = true;
@@ -356,7 +352,7 @@ TEST_F(RunCliTest, CtrlCMidBlockClosesThePortAndReportsNoSuccess) {
 TEST_F(RunCliTest, WaitKeepsLookingQuietlyUntilADeviceAnswersOrTimeIsUp) {
   platform.out.onError = [&](std::string_view text) {
     if (text.find("Esperando") != std::string_view::npos)
-      Attach(1);
+      AttachDevice(1);
   };
   EXPECT_EQ(Invoke({"--wait", Image(300)}), kExitSuccess);
   EXPECT_EQ(Count(platform.out.error, "Probando COM1"), 1);
@@ -378,7 +374,7 @@ TEST_F(RunCliTest, WaitKeepsLookingQuietlyUntilADeviceAnswersOrTimeIsUp) {
 }
 
 TEST_F(RunCliTest, LoopFlashesOneDeviceAfterAnotherAndCountsThem) {
-  Attach(2);
+  AttachDevice(2);
   int removals = 0;
   platform.out.onError = [&](std::string_view text) {
     if (text.find("Retire el equipo") == std::string_view::npos)
@@ -389,7 +385,7 @@ TEST_F(RunCliTest, LoopFlashesOneDeviceAfterAnotherAndCountsThem) {
     if (++removals == 1) {
       sim::DeviceFaults echo;
       echo.wrongEchoOffset = 5;
-      Attach(0, echo);
+      AttachDevice(0, echo);
     } else {
       platform.stop = true;
     }
@@ -404,7 +400,7 @@ TEST_F(RunCliTest, LoopFlashesOneDeviceAfterAnotherAndCountsThem) {
 }
 
 TEST_F(RunCliTest, AFailedRecordTurnsASuccessIntoAnInternalFailure) {
-  Attach(0);
+  AttachDevice(0);
   platform.failAppend = true;
   EXPECT_EQ(Invoke({"--log", "r", Image(300)}), kExitInternal);
 }

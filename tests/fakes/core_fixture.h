@@ -2,33 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "download/updater_core.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_displays.h"
-#include "fakes/fake_port_driver.h"
+#include "fakes/fake_lines.h"
 #include "fakes/log_entries.h"
 
 namespace fakes {
 
 // The core wired to a fake clock, fake displays and four fake ports.
-class CoreFixture : public ::testing::Test {
+class CoreFixture : public ::testing::Test, public FakeLines {
  protected:
-  CoreFixture() : driver(clock), core(displays, driver, clock) { core.InitState(); }
+  CoreFixture() : core(displays, driver, clock) { core.InitState(); }
 
   std::vector<std::string> LogEntries() const { return fakes::LogEntries(core.m_report); }
-
-  // A device on the given port (0 to 3) that answers as the faults say.
-  DevicePeer& AttachDevice(int index, const sim::DeviceFaults& faults = {}) {
-    devices.push_back(std::make_unique<DevicePeer>(faults));
-    devices.back()->Attach(driver.port(index));
-    return *devices.back();
-  }
 
   // Puts an image into memory as a load would.
   void SetImage(const std::vector<std::uint8_t>& bytes) {
@@ -47,11 +40,8 @@ class CoreFixture : public ::testing::Test {
     return bytes;
   }
 
-  FakeClock clock;
   FakeDisplays displays;
-  FakePortDriver driver;
   updater::UpdaterCore core;
-  std::vector<std::unique_ptr<DevicePeer>> devices;
 };
 
 }  // namespace fakes

@@ -195,14 +195,19 @@ int FakePortDriver::open_port_count() const {
 }
 
 void DevicePeer::OnHostByte(std::uint8_t value, FakePort& port) {
+  ++hostBytes_;
+  if (stallAfterHostBytes >= 0 && hostBytes_ >= stallAfterHostBytes)
+    port.writeStalled = true;
   model_.OnHostByte(value);
   if (model_.hung_up())
     port.hungUp = true;
 }
 
 void DevicePeer::Reply(const std::uint8_t* bytes, std::size_t count) {
+  const auto delay = delays.find(replies_);
+  ++replies_;
   if (port_ != nullptr)
-    port_->Deliver(bytes, count, faults_.replyDelayMs);
+    port_->Deliver(bytes, count, delay != delays.end() ? delay->second : defaultDelayMs);
 }
 
 }  // namespace fakes

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 #include "fakes/fake_clock.h"
 #include "serial/port_driver.h"
@@ -100,11 +101,13 @@ class FakePortDriver final : public updater::PortDriver {
   long badCalls_ = 0;
 };
 
-// Serves the simulated device on a fake port, applying its reply delay.
+// Serves the simulated device on a fake port, each reply after a delay of its own (by reply
+// number, 0 being the probe reply; else the faults' reply delay), and stops the line after a
+// number of host bytes when told.
 class DevicePeer final : public Peer, public sim::ReplySink {
  public:
   explicit DevicePeer(const sim::DeviceFaults& faults = {})
-      : faults_(faults), model_(faults_, *this) {}
+      : defaultDelayMs(faults.replyDelayMs), faults_(faults), model_(faults_, *this) {}
   void Attach(FakePort& port) {
     port_ = &port;
     port.present = true;
@@ -116,10 +119,16 @@ class DevicePeer final : public Peer, public sim::ReplySink {
 
   sim::DeviceModel& model() { return model_; }
 
+  std::uint32_t defaultDelayMs;
+  std::map<long, std::uint32_t> delays;
+  long stallAfterHostBytes = -1;  // the line takes no more bytes after this one
+
  private:
   sim::DeviceFaults faults_;
   sim::DeviceModel model_;
   FakePort* port_ = nullptr;
+  long replies_ = 0;
+  long hostBytes_ = 0;
 };
 
 }  // namespace fakes

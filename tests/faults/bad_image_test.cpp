@@ -7,34 +7,21 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "fakes/core_fixture.h"
 #include "faults/descriptors.h"
 #include "model/resource.h"
+#include "support/temp_dir.h"
 
 namespace faults {
 namespace {
 
 class BadImageTest : public fakes::CoreFixture {
  protected:
-  BadImageTest() {
-    char pattern[] = "/tmp/updater-images.XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  ~BadImageTest() override {
-    std::error_code error;
-    std::filesystem::remove_all(dir, error);
-  }
   std::string Write(const std::string& name, std::size_t size, std::uint8_t fill = 0x5A) {
-    const std::string path = dir + "/" + name;
-    const std::vector<char> bytes(size, static_cast<char>(fill));
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
-    return path;
+    return support::WriteImage(temp.File(name), std::vector<std::uint8_t>(size, fill));
   }
 
   // The loaded state agrees with itself: the length, the size field, the bound counts, the
@@ -53,7 +40,8 @@ class BadImageTest : public fakes::CoreFixture {
     EXPECT_EQ(displays.Text(IDC_FILE_VIEW).size(), strnlen(text, sizeof d.m_image));
   }
 
-  std::string dir;
+  support::TempDir temp;
+  const std::string dir = temp.path();
 };
 
 // Each load after the one before: a good file, then every kind of bad one. Unopenable paths keep

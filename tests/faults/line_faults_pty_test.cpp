@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "faults/pty_fixture.h"
+#include "support/port_holder.h"
 #include "support/pty_pair.h"
 
 namespace faults {
@@ -174,27 +175,12 @@ TEST_F(PtyFaultTest, PortHeldByAnotherProgramIsSkippedUntilReleased) {
   support::SimProcess held, free;
   StartSim(held, {});
   StartSim(free, {});
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    close(ready[0]);
-    close(release[1]);  // or the read below never sees the parent let go
-    updater::PosixPortDriver other({held.path().c_str(), nullptr, nullptr, nullptr});
-    const char ok = other.Open("COM1") != updater::kInvalidPort ? 'y' : 'n';
-    (void)!write(ready[1], &ok, 1);
-    char c;
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  close(ready[1]);
-  close(release[0]);
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  close(ready[0]);
-  ASSERT_EQ(ok, 'y');
+  support::PortHolder holder([&held] {
+    // Left open until the holder ends.
+    auto* other = new updater::PosixPortDriver({held.path().c_str(), nullptr, nullptr, nullptr});
+    return other->Open("COM1") != updater::kInvalidPort;
+  });
+  ASSERT_TRUE(holder.holding());
 
   MakeCore({held.path().c_str(), free.path().c_str(), nullptr, nullptr});
   LoadImage(200);
@@ -204,9 +190,7 @@ TEST_F(PtyFaultTest, PortHeldByAnotherProgramIsSkippedUntilReleased) {
       "Conectado a equipo en COM2", "Inicio descarga\n", "Descarga correcta\n"};
   EXPECT_EQ(Log(), expected);
 
-  close(release[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  ASSERT_TRUE(holder.Release());
   const std::size_t before = Log().size();
   core->OnProgram();
   ASSERT_GE(LogFrom(before).size(), 3u);

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -22,6 +21,7 @@
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace faults {
 
@@ -29,16 +29,6 @@ namespace faults {
 class PtyFaultTest : public ::testing::Test {
  protected:
   using Steady = std::chrono::steady_clock;
-
-  PtyFaultTest() {
-    char pattern[] = "/tmp/updater-faults.XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  ~PtyFaultTest() override {
-    std::error_code error;
-    std::filesystem::remove_all(dir, error);
-  }
 
   // Starts the simulator with `options`, fast and bounded in time.
   void StartSim(support::SimProcess& sim, std::vector<std::string> options) {
@@ -57,10 +47,7 @@ class PtyFaultTest : public ::testing::Test {
     std::vector<std::uint8_t> image(length);
     for (std::size_t i = 0; i < length; ++i)
       image[i] = static_cast<std::uint8_t>((i * 37 + 11) % 255);
-    const std::string path = dir + "/fw.QMZ";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
-    core->LoadImage(path.c_str());
+    core->LoadImage(support::WriteImage(temp.File("fw.QMZ"), image).c_str());
     return image;
   }
   std::vector<std::string> Log() const { return fakes::LogEntries(core->m_report); }
@@ -95,7 +82,8 @@ class PtyFaultTest : public ::testing::Test {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count();
   }
 
-  std::string dir;
+  support::TempDir temp;
+  const std::string dir = temp.path();
   updater::SystemClock clock;
   // Real time without the fixed pauses of discovery and the download, for loops of many runs
   // whose subject is what they leave behind, not their pace.

@@ -29,32 +29,32 @@ constexpr long kEndReply = 11;
 using SlowDevice = FakeLineTest;
 
 TEST_F(SlowDevice, EveryReplyAtExactlyFiveSecondsStillSucceeds) {
-  Attach(0).defaultDelayMs = 5000;
+  AttachDevice(0).defaultDelayMs = 5000;
   SetImage(300);
   Run();
-  EXPECT_EQ(Log(), Connected({"Descarga correcta\n"}));
+  EXPECT_EQ(LogEntries(), Connected({"Descarga correcta\n"}));
   ExpectEverythingClosed();
 }
 
 TEST_F(SlowDevice, EveryReplyOneMillisecondLateFindsNoDevice) {
-  Attach(0).defaultDelayMs = 5001;
+  AttachDevice(0).defaultDelayMs = 5001;
   SetImage(300);
   Run();
-  EXPECT_EQ(Log(), kProbeLost);
+  EXPECT_EQ(LogEntries(), kProbeLost);
   ExpectEverythingClosed();
 }
 
 // The 10 ms pause after the length is announced counts against the device, not the time-out.
 TEST_F(SlowDevice, LengthReplyMayTakeTheTimeOutAndThePause) {
-  Attach(0).delays[kLengthReply] = 5010;
+  AttachDevice(0).delays[kLengthReply] = 5010;
   SetImage(300);
   Run();
-  EXPECT_EQ(Log().back(), "Descarga correcta\n");
+  EXPECT_EQ(LogEntries().back(), "Descarga correcta\n");
   EXPECT_EQ(core.m_download.announcements(), 1);
 }
 
 TEST_F(SlowDevice, LengthReplyPastThatIsTakenForTheSecondAnnouncement) {
-  Attach(0).delays[kLengthReply] = 5011;
+  AttachDevice(0).delays[kLengthReply] = 5011;
   SetImage(300);
   Run();
   EXPECT_EQ(core.m_download.announcements(), 2);
@@ -67,10 +67,10 @@ TEST_F(SlowDevice, EndAcknowledgementAtTheLimitSucceedsAndPastItFails) {
        {std::pair<std::uint32_t, const char*>{5000, "Descarga correcta\n"},
         {5001, "PROGRAM_STATE_ERROR !\n"}}) {
     SCOPED_TRACE(delay);
-    Attach(0).delays[kEndReply] = delay;
+    AttachDevice(0).delays[kEndReply] = delay;
     SetImage(300);
     Run();
-    EXPECT_EQ(Log().back(), last);
+    EXPECT_EQ(LogEntries().back(), last);
     ExpectEverythingClosed();
   }
 }
@@ -92,17 +92,17 @@ TEST_P(DroppedLine, RunEndsInTimeAndTheNextSucceeds) {
   const DropCase& c = GetParam();
   sim::DeviceFaults faults;
   faults.hangUpAfterHostBytes = c.hangUpAfter;
-  Attach(0, faults);
+  AttachDevice(0, faults);
   SetImage(300);
   EXPECT_LE(Run(), c.maxMs);
-  EXPECT_EQ(Log(), c.expected);
+  EXPECT_EQ(LogEntries(), c.expected);
   ExpectEverythingClosed();
 
-  Attach(0);
-  const std::size_t before = Log().size();
+  AttachDevice(0);
+  const std::size_t before = LogEntries().size();
   Run();
-  ASSERT_GT(Log().size(), before);
-  EXPECT_EQ(Log().back(), "Descarga correcta\n");
+  ASSERT_GT(LogEntries().size(), before);
+  EXPECT_EQ(LogEntries().back(), "Descarga correcta\n");
   ExpectEverythingClosed();
 }
 
@@ -124,20 +124,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FakeLineTest, LineThatStopsTakingBytesMidBlockEndsTheBlockAtTheFirstDroppedByte) {
   // Host byte 64 is image byte 60; byte 61 is dropped after 5000 ms. Waiting as long again for
   // each of the other 66 bytes of the block would keep the operator for over five minutes.
-  Attach(0).stallAfterHostBytes = 64;
+  AttachDevice(0).stallAfterHostBytes = 64;
   SetImage(300);
   EXPECT_EQ(Run(), 1100u + 1000u + 10u + 5000u + 5000u);  // the dropped byte, then no '2'
-  EXPECT_EQ(Log(), Connected({"PROGRAM_STATE_ERROR !\n"}));
+  EXPECT_EQ(LogEntries(), Connected({"PROGRAM_STATE_ERROR !\n"}));
   EXPECT_EQ(core.m_download.m_nPosition, 61u);  // image bytes 0 to 60 went out
-  EXPECT_EQ(fake.port(0).host_byte_count(), 64u);
+  EXPECT_EQ(driver.port(0).host_byte_count(), 64u);
   ExpectEverythingClosed();
 }
 
 TEST_F(FakeLineTest, LineThatTakesNoAnnouncementEndsTheDownloadAtOnce) {
-  Attach(0).stallAfterHostBytes = 1;  // the probe goes through, the length does not
+  AttachDevice(0).stallAfterHostBytes = 1;  // the probe goes through, the length does not
   SetImage(300);
   EXPECT_EQ(Run(), 1100u + 1000u + 2u * 5000u);
-  EXPECT_EQ(Log(), Connected({"PROGRAM_STATE_ERROR !\n"}));
+  EXPECT_EQ(LogEntries(), Connected({"PROGRAM_STATE_ERROR !\n"}));
   EXPECT_EQ(core.m_download.announcements(), 1);
   ExpectEverythingClosed();
 }
@@ -151,9 +151,9 @@ TEST_F(FakeLineTest, HundredFaultyRunsLeaveNothingOpen) {
   for (int run = 0; run < 100; ++run) {
     SCOPED_TRACE(run);
     for (int i = 0; i < 4; ++i) {
-      fake.port(i).present = false;
-      fake.port(i).busy = false;
-      fake.port(i).peer = nullptr;
+      driver.port(i).present = false;
+      driver.port(i).busy = false;
+      driver.port(i).peer = nullptr;
     }
     const int port = static_cast<int>(random() % 4);
     sim::DeviceFaults faults;
@@ -173,18 +173,18 @@ TEST_F(FakeLineTest, HundredFaultyRunsLeaveNothingOpen) {
       default:
         break;
     }
-    TimedDevicePeer& device = Attach(port, faults);
+    fakes::DevicePeer& device = AttachDevice(port, faults);
     if (run % 7 == 0)
       device.stallAfterHostBytes = static_cast<long>(random() % 10);
     if (port > 0 && run % 3 == 0) {
-      fake.port(port - 1).present = true;
-      fake.port(port - 1).busy = true;
+      driver.port(port - 1).present = true;
+      driver.port(port - 1).busy = true;
     }
     Run();
     ExpectEverythingClosed();
     EXPECT_LE(core.m_download.announcements(), updater::Downloader::kMaxAnnouncements);
     EXPECT_LE(core.m_download.empty_blocks(), updater::Downloader::kMaxEmptyBlocks);
-    EXPECT_FALSE(fake.port(port).overflowed());
+    EXPECT_FALSE(driver.port(port).overflowed());
   }
   EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }

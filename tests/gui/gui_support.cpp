@@ -22,10 +22,9 @@ bool ScriptedChooser::Choose(char* path, std::size_t capacity) {
   return updater::QtFileChooser::CopyPath(path_, path, capacity);
 }
 
-PortTable::PortTable(const QTemporaryDir& dir) {
+PortTable::PortTable(const support::TempDir& dir) {
   for (int i = 0; i < 4; ++i)
-    paths_[static_cast<std::size_t>(i)] =
-        QFile::encodeName(dir.filePath(QStringLiteral("absent-COM%1").arg(i + 1))).toStdString();
+    paths_[static_cast<std::size_t>(i)] = dir.File("absent-COM" + std::to_string(i + 1));
 }
 
 updater::PosixPortDriver::PathTable PortTable::table() const {
@@ -40,11 +39,19 @@ bool StartSim(support::SimProcess& sim, const QStringList& args) {
   return sim.Start(SIM47913_PATH, options);
 }
 
-QString WriteImage(const QTemporaryDir& dir, const QString& name, int size) {
+QString Folder(const support::TempDir& dir) {
+  return QFile::decodeName(dir.path().c_str());
+}
+
+QString FilePath(const support::TempDir& dir, const QString& name) {
+  return QDir(Folder(dir)).filePath(name);
+}
+
+QString WriteImage(const support::TempDir& dir, const QString& name, int size) {
   QByteArray bytes(size, '\0');
   for (int i = 0; i < size; ++i)
     bytes[i] = static_cast<char>(i == 0 ? 0x51 : 1 + i % 251);
-  const QString path = dir.filePath(name);
+  const QString path = FilePath(dir, name);
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size)
     return QString();

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <array>
 #include <cstddef>
 #include <functional>
@@ -12,6 +11,7 @@
 #include "fakes/fake_clock.h"
 #include "serial/posix_port_driver.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 #include "ui/qt/updater_dlg.h"
 
 class QWidget;
@@ -35,7 +35,7 @@ class ScriptedChooser final : public updater::FileChooser {
 // COM1 to COM4 for the real POSIX driver: paths that do not exist, except those set.
 class PortTable {
  public:
-  explicit PortTable(const QTemporaryDir& dir);
+  explicit PortTable(const support::TempDir& dir);
   void Set(int index, const std::string& path) { paths_[static_cast<std::size_t>(index)] = path; }
   updater::PosixPortDriver::PathTable table() const;
 
@@ -45,7 +45,7 @@ class PortTable {
 
 // The window with every port absent, a clock that skips its pauses and a scripted file chooser.
 struct OfflineWindow {
-  QTemporaryDir dir;
+  support::TempDir dir;
   PortTable ports{dir};
   updater::PosixPortDriver driver{ports.table()};
   fakes::SkippingClock clock;
@@ -57,8 +57,12 @@ struct OfflineWindow {
 // test) and reads the terminal's path.
 bool StartSim(support::SimProcess& sim, const QStringList& args);
 
+// The test's folder, and `name` in it, as Qt names files.
+QString Folder(const support::TempDir& dir);
+QString FilePath(const support::TempDir& dir, const QString& name);
+
 // Writes `size` bytes, none of them zero, to `name` in `dir`; the path, or empty on failure.
-QString WriteImage(const QTemporaryDir& dir, const QString& name, int size);
+QString WriteImage(const support::TempDir& dir, const QString& name, int size);
 
 // Runs `act` on the first widget `find` returns, polling from the event loop (modal dialogs and
 // menus are answered this way); gives up after `timeoutMs`.

@@ -12,7 +12,6 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "gui_support.h"
@@ -110,7 +109,7 @@ class OpenFileTest : public QObject {
 
   void TheImageViewShowsWindows1252Text() {
     Fixture f;
-    const QString path = f.dir.filePath(QStringLiteral("texto.QMZ"));
+    const QString path = guitest::FilePath(f.dir, QStringLiteral("texto.QMZ"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(
@@ -125,7 +124,7 @@ class OpenFileTest : public QObject {
   }
 
   void TheWindowsOwnDialogLoadsTheChosenFile() {
-    QTemporaryDir dir;
+    const support::TempDir dir;
     const QString image = guitest::WriteImage(dir, QStringLiteral("uno.QMZ"), 300);
     // The program's own chooser, as app/ hands it to the window; no port is touched.
     const guitest::PortTable absent{dir};
@@ -150,7 +149,7 @@ class OpenFileTest : public QObject {
   }
 
   void TheDialogListsQmzInAnyCaseAndAcceptsAnyName() {
-    QTemporaryDir dir;
+    const support::TempDir dir;
     for (const char* name : {"a.QMZ", "b.qmz", "c.Qmz", "d.txt", "e.QMZ.bak"})
       QVERIFY(!guitest::WriteImage(dir, QString::fromLatin1(name), 4).isEmpty());
     QWidget owner;
@@ -166,7 +165,7 @@ class OpenFileTest : public QObject {
       filters = dialog->nameFilters();
       auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       initialName = nameEdit->text();
-      dialog->setDirectory(dir.path());
+      dialog->setDirectory(guitest::Folder(dir));
       QTRY_COMPARE_WITH_TIMEOUT(Listed(dialog).size(), 3, 10000);
       listed = Listed(dialog);
       // A typed pattern filters the listing and leaves the dialog open.
@@ -187,7 +186,7 @@ class OpenFileTest : public QObject {
     QCOMPARE(listed, QStringList({"a.QMZ", "b.qmz", "c.Qmz"}));
     QVERIFY(stayedOpen);
     QCOMPARE(relisted, QStringList(QStringLiteral("d.txt")));
-    QCOMPARE(QString::fromLocal8Bit(path), QDir(dir.path()).filePath(QStringLiteral("nuevo.bin")));
+    QCOMPARE(QString::fromLocal8Bit(path), guitest::FilePath(dir, QStringLiteral("nuevo.bin")));
   }
 
   void CancelInTheDialogChoosesNothing() {

@@ -10,7 +10,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <QtTest>
@@ -27,7 +26,7 @@ namespace {
 // The window with COM1, COM2 and COM4 absent and the simulator on COM3.
 template <typename ClockType>
 struct RunFixture {
-  QTemporaryDir dir;
+  support::TempDir dir;
   guitest::PortTable ports{dir};
   support::SimProcess sim;
   ClockType clock;
@@ -74,7 +73,7 @@ class RunTest : public QObject {
  private slots:
   void AWholeRunMovesTheCountsAndEndsWithThePortClosed() {
     RunFixture<updater::SystemClock> f;  // the machine's clock, pumped by the window
-    const QString saved = f.dir.filePath(QStringLiteral("recibido.bin"));
+    const QString saved = guitest::FilePath(f.dir, QStringLiteral("recibido.bin"));
     QVERIFY(f.Start({QStringLiteral("--no-pace"), QStringLiteral("--save"), saved}));
     QVERIFY(f.Load(300));
 

@@ -14,6 +14,7 @@
 #include "serial/posix_port_driver.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -27,12 +28,10 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
 // The real POSIX driver and clock, ports given by the test, displays recorded.
 class PtyRunTest : public ::testing::Test {
  protected:
-  PtyRunTest() {
-    dir = ::testing::TempDir() + "pty_run_" + std::to_string(::getpid()) + "_" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    EXPECT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+  ~PtyRunTest() override {
+    const std::error_code error = temp.Remove();
+    EXPECT_FALSE(error) << error.message();
   }
-  ~PtyRunTest() override { EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0); }
 
   void StartDevice(std::vector<std::string> options) {
     options.insert(options.end(), {"--no-pace", "--timeout", "120", "--save", dir + "/saved.bin"});
@@ -51,15 +50,13 @@ class PtyRunTest : public ::testing::Test {
     for (int special : {0x00, 0x0D, 0x11, 0x13, 0xFF, 0x0A, 0x03, 0x7F}) {
       image[static_cast<std::size_t>(special) % length] = static_cast<std::uint8_t>(special);
     }
-    const std::string path = dir + "/fw.QMZ";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
-    core->LoadImage(path.c_str());
+    core->LoadImage(support::WriteImage(temp.File("fw.QMZ"), image).c_str());
     return image;
   }
   std::vector<std::string> Log() const { return fakes::LogEntries(core->m_report); }
 
-  std::string dir;
+  support::TempDir temp;
+  const std::string dir = temp.path();
   support::SimProcess device;
   updater::SystemClock clock;
   fakes::FakeDisplays displays;

@@ -9,6 +9,7 @@
 
 #include "serial/posix_line_settings.h"
 #include "serial/posix_port_driver.h"
+#include "support/temp_dir.h"
 #include "tty_table.h"
 
 namespace updater {
@@ -88,25 +89,17 @@ TEST(ApplyLineSettings, ChangesOnlyTheTableAndTheBinaryFlags) {
 class ResolvePortPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/ports.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     // COM2 and COM3 are taken by links below; the real UARTs fill COM1 and COM4.
     tree_.Add("ttyS0", dir_ + "/ttyS0")
         .Add("ttyS1", dir_ + "/ttyS1", 0)
         .Add("ttyS3", dir_ + "/ttyS3");
   }
-  void TearDown() override {
-    for (const char* n : {"/COM1", "/COM2", "/COM3", "/COM4", "/target"}) {
-      unlink((dir_ + n).c_str());
-    }
-    rmdir(dir_.c_str());
-  }
   std::string Resolve(int index) {
     char out[256];
     return ResolvePortPath(index, dir_.c_str(), tree_, out, sizeof out) ? out : "<failed>";
   }
-  std::string dir_;
+  support::TempDir temp_;
+  const std::string dir_ = temp_.path();
   test::TtyTable tree_;
 };
 

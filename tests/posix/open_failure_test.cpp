@@ -11,7 +11,9 @@
 #include <string>
 
 #include "serial/posix_port_driver.h"
+#include "support/port_holder.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 namespace updater {
 namespace {
@@ -31,9 +33,8 @@ int InChild(Body body) {
 }
 
 TEST(OpenFailureTest, AbsentAndNotASerialPortAreToldApart) {
-  char tmpl[] = "/tmp/causes.XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl, file = dir + "/file", dangling = dir + "/dangling";
+  const support::TempDir temp;
+  const std::string dir = temp.path(), file = temp.File("file"), dangling = temp.File("dangling");
   close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
   ASSERT_EQ(symlink((dir + "/gone").c_str(), dangling.c_str()), 0);
 
@@ -54,34 +55,17 @@ TEST(OpenFailureTest, AbsentAndNotASerialPortAreToldApart) {
     EXPECT_EQ(error.failure, c.failure) << c.name;
     EXPECT_EQ(std::string(error.path), c.path) << c.name;
   }
-
-  unlink(file.c_str());
-  unlink(dangling.c_str());
-  rmdir(tmpl);
 }
 
 // Another program holding the port, as serial tools do, with a lock on its own descriptor.
 TEST(OpenFailureTest, APortAnotherProcessHoldsIsBusyUntilItLetsGo) {
   test::PtyPair pty;
   ASSERT_TRUE(pty.ok());
-  int locked[2], release[2];
-  ASSERT_EQ(pipe(locked), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    alarm(30);          // never outlives a test that failed before letting it go
-    close(release[1]);  // the holder lets go when the test closes its end
+  support::PortHolder holder([&pty] {
     const int fd = open(pty.slavePath(), O_RDWR | O_NOCTTY);
-    const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-    char byte = 0;
-    _exit(write(locked[1], &ok, 1) == 1 && read(release[0], &byte, 1) >= 0 ? 0 : 1);
-  }
-  close(release[0]);
-  close(locked[1]);
-  char ok = 0;
-  ASSERT_EQ(read(locked[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
+    return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  });
+  ASSERT_TRUE(holder.holding());
 
   PosixPortDriver driver({pty.slavePath(), nullptr, nullptr, nullptr});
   OpenError error;
@@ -89,13 +73,11 @@ TEST(OpenFailureTest, APortAnotherProcessHoldsIsBusyUntilItLetsGo) {
   EXPECT_EQ(error.failure, OpenFailure::kBusy);
   EXPECT_STREQ(error.path, pty.slavePath());
 
-  close(release[1]);
-  waitpid(holder, nullptr, 0);
+  holder.Release();
   const PortHandle port = driver.Open("COM1", error);
   EXPECT_NE(port, kInvalidPort);
   EXPECT_EQ(error.failure, OpenFailure::kNone);
   driver.Close(port);
-  close(locked[0]);
 }
 
 // A terminal that only root and its group may open, opened by a user in neither (as a port is

@@ -12,6 +12,7 @@
 #include "serial/posix_line_settings.h"
 #include "serial/posix_port_driver.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 namespace updater {
 namespace {
@@ -153,9 +154,8 @@ TEST_F(PosixPortDriverTest, WaitsLastTheirLimitThroughSignals) {
 // Root ignores TIOCEXCL, so the lock must hold on its own, also when the same device is reached
 // through an administrator's symlink.
 TEST_F(PosixPortDriverTest, PortIsExclusiveUntilClosed) {
-  char link[] = "/tmp/comlink.XXXXXX";
-  ASSERT_NE(mkdtemp(link), nullptr);
-  const std::string alias = std::string(link) + "/COM2";
+  const support::TempDir temp;
+  const std::string alias = temp.File("COM2");
   ASSERT_EQ(symlink(pty_.slavePath(), alias.c_str()), 0);
   PosixPortDriver driver({pty_.slavePath(), alias.c_str(), nullptr, nullptr});
 
@@ -167,15 +167,11 @@ TEST_F(PosixPortDriverTest, PortIsExclusiveUntilClosed) {
   const PortHandle again = driver.Open("COM2");
   EXPECT_NE(again, kInvalidPort);
   driver.Close(again);
-
-  unlink(alias.c_str());
-  rmdir(link);
 }
 
 TEST(PosixPortDriverOpen, AnythingButATerminalFailsQuickly) {
-  char dir[] = "/tmp/notatty.XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string d = dir;
+  const support::TempDir temp;
+  const std::string d = temp.path();
   const std::string file = d + "/file", fifo = d + "/fifo", dangling = d + "/dangling";
   close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -193,11 +189,6 @@ TEST(PosixPortDriverOpen, AnythingButATerminalFailsQuickly) {
   }
   EXPECT_EQ(others.Open(nullptr), kInvalidPort);
   EXPECT_LT(MsSince(t0), 3000);
-
-  unlink(file.c_str());
-  unlink(fifo.c_str());
-  unlink(dangling.c_str());
-  rmdir(dir);
 }
 
 TEST_F(PosixPortDriverTest, HangUpMidTransferTimesOutWithoutSpinning) {

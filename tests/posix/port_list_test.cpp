@@ -8,6 +8,7 @@
 
 #include "serial/posix_port_driver.h"
 #include "serial/posix_port_list.h"
+#include "support/temp_dir.h"
 #include "tty_table.h"
 
 namespace updater {
@@ -18,9 +19,6 @@ namespace {
 class PortListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/portlist.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     // A phantom ttyS1 and ttyS2 (no UART), two real ones; USB ports whose kernel names go
     // against their places on the bus, which decide.
     Node("ttyS0", 4).Node("ttyS1", 0).Node("ttyS2", 0).Node("ttyS10", 4);
@@ -28,22 +26,15 @@ class PortListTest : public ::testing::Test {
     Node("ttyUSB1", 0, "pci-0000:00:14.0-usb-0:2:1.0-port0");
     Node("ttyACM0", 0, "pci-0000:00:14.0-usb-0:3:1.0");
   }
-  void TearDown() override {
-    for (const std::string& f : files_)
-      unlink(f.c_str());
-    rmdir(dir_.c_str());
-  }
   PortListTest& Node(const std::string& name, int type, const char* location = nullptr) {
     const std::string path = Path(name);
     close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
-    files_.push_back(path);
     tree_.Add(name, path, type, location);
     return *this;
   }
   void Link(int n, const std::string& target) {
     const std::string link = Path("COM" + std::to_string(n));
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    files_.push_back(link);
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // "COMn path" for every port listed.
@@ -56,8 +47,8 @@ class PortListTest : public ::testing::Test {
     return out;
   }
 
-  std::string dir_;
-  std::vector<std::string> files_;
+  support::TempDir temp_;
+  const std::string dir_ = temp_.path();
   test::TtyTable tree_;
 };
 

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -253,7 +255,7 @@ void RunDownload(Line& line, const Bytes& image) {
 }
 
 std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "sim47913_" + std::to_string(getpid()) + "_" + name;
+  return support::ProcessTempDir().File(name);
 }
 
 Bytes ReadFile(const std::string& path) {

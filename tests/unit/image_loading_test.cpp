@@ -7,14 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "fakes/core_fixture.h"
 #include "model/resource.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -38,29 +36,13 @@ class AnsweringChooser final : public updater::FileChooser {
 
 class ImageLoadingTest : public CoreFixture {
  protected:
-  ImageLoadingTest() {
-    // A folder of this test's own: create_directory is false when the name is already taken.
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
-      const auto candidate =
-          std::filesystem::temp_directory_path() / ("updater-image-" + std::to_string(random()));
-      std::error_code error;
-      if (std::filesystem::create_directory(candidate, error))
-        dir = candidate.string();
-    }
-    EXPECT_FALSE(dir.empty());
-  }
   ~ImageLoadingTest() override {
-    std::error_code error;
-    if (!dir.empty())
-      std::filesystem::remove_all(dir, error);
+    EXPECT_FALSE(dir.empty());
+    const std::error_code error = temp.Remove();
     EXPECT_FALSE(error) << error.message();
   }
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = dir + "/" + name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    return path;
+    return support::WriteImage(temp.File(name), bytes);
   }
   void Load(const std::string& path) {
     AnsweringChooser chooser(path);
@@ -80,7 +62,8 @@ class ImageLoadingTest : public CoreFixture {
     EXPECT_TRUE(std::equal(first.begin(), first.end(), core.m_download.m_image));
   }
 
-  std::string dir;
+  support::TempDir temp;
+  const std::string dir = temp.path();
 };
 
 TEST_F(ImageLoadingTest, ThreeHundredByteFile) {

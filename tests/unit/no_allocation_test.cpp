@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 #include <new>
 #include <string>
 
 #include "fakes/core_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -56,12 +56,8 @@ class PathChooser final : public updater::FileChooser {
 };
 
 TEST_F(NoAllocationTest, LoadingAndAWholeRunAllocateNothing) {
-  const std::string file = ::testing::TempDir() + "no_allocation.QMZ";
-  {
-    const auto image = Pattern(1000);
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
-  }
+  const support::TempDir dir;
+  const std::string file = support::WriteImage(dir.File("image.QMZ"), Pattern(1000));
   driver.port(0).present = true;  // silent COM1
   sim::DeviceFaults faults;
   faults.extraMoreReplies = 1;

@@ -14,6 +14,7 @@
 #include "fakes/log_entries.h"
 #include "model/resource.h"
 #include "serial/win32_port_driver.h"
+#include "support/temp_dir.h"
 #include "windows/com3_device.h"
 
 namespace {
@@ -39,11 +40,8 @@ class Com3Run : public win32test::Com3Test {
       image[i] = static_cast<std::uint8_t>(i * 37 + 11);
     for (const int special : {0x00, 0x0D, 0x0A, 0x11, 0x13, 0x1A, 0xFF, 0x7F})
       image[(special * 3u) % length] = static_cast<std::uint8_t>(special);
-    const std::string path = ::testing::TempDir() + "com3_run_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                             ".QMZ";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
+    const std::string path =
+        support::WriteImage(support::ProcessTempDir().File("com3_run.QMZ"), image);
     core.LoadImage(path.c_str());
     std::remove(path.c_str());
     return image;

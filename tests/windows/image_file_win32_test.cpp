@@ -6,31 +6,20 @@
 #include <vector>
 
 #include "download/image_file.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 class Win32ImageFileTest : public ::testing::Test {
  protected:
-  Win32ImageFileTest() {
-    dir = std::filesystem::path(::testing::TempDir()) /
-          ("win32-image-" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::create_directories(dir);
-  }
-  ~Win32ImageFileTest() override {
-    std::error_code error;
-    std::filesystem::remove_all(dir, error);
-  }
   std::string Write(const char* name, std::size_t size) {
-    const std::string path = (dir / name).string();
-    std::vector<char> bytes(size);
+    std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i)
-      bytes[i] = static_cast<char>(i * 7 + 1);
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(size));
-    return path;
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return support::WriteImage(dir.File(name), bytes);
   }
 
-  std::filesystem::path dir;
+  support::TempDir dir;
   std::uint8_t buffer[256] = {};
 };
 
@@ -60,7 +49,7 @@ TEST_F(Win32ImageFileTest, ShortAndEmptyFiles) {
 
 // None of these is a file on a disk; reading a device or a pipe could wait.
 TEST_F(Win32ImageFileTest, DirectoriesDevicesAndMissingFilesAreRefused) {
-  const std::string folder = dir.string();
+  const std::string folder = dir.path();
   for (const std::string& path :
        {folder, folder + "\\missing.QMZ", std::string("NUL"), std::string("CON"), std::string()}) {
     SCOPED_TRACE(path);

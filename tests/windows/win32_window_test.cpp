@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "download/updater_core.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
+#include "support/temp_dir.h"
 #include "ui/win32/file_chooser.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/updater_dlg.h"
@@ -40,12 +42,10 @@ class AnsweringChooser final : public updater::FileChooser {
 // Lines of text: the image view wraps what it shows, and Wine's edit control takes close to a
 // minute to wrap 64 KiB without a line break.
 std::string WriteImage(const std::string& name, std::size_t length) {
-  const std::string path = ::testing::TempDir() + name;
-  std::vector<char> bytes(length);
+  std::vector<std::uint8_t> bytes(length);
   for (std::size_t i = 0; i < length; ++i)
-    bytes[i] = i % 64 == 63 ? '\n' : static_cast<char>('A' + i % 26);
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(length));
-  return path;
+    bytes[i] = static_cast<std::uint8_t>(i % 64 == 63 ? '\n' : 'A' + i % 26);
+  return support::WriteImage(support::ProcessTempDir().File(name), bytes);
 }
 
 std::string Text(HWND window) {
@@ -286,7 +286,6 @@ TEST_F(Win32Window, OpeningA300ByteFileShowsItsSizeAndEnablesProgramar) {
   EXPECT_EQ(ItemText(hwnd, IDC_SIZE), "300");
   EXPECT_EQ(ProgressRange(hwnd).iHigh, 300);
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_PROGRAM)));
-  std::remove((::testing::TempDir() + "window_300.QMZ").c_str());
 }
 
 TEST_F(Win32Window, CancellingTheFirstOpenLeavesProgramarDisabled) {
@@ -315,7 +314,6 @@ TEST_F(Win32Window, AFullImageGivesAnEmptyRangeThatStillSteps) {
   EXPECT_EQ(dlg.progress().position(), 0);
   RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   EXPECT_TRUE(IsWindow(hwnd));
-  std::remove((::testing::TempDir() + "window_full.QMZ").c_str());
 }
 
 TEST_F(Win32Window, StepsPastTheUpperBoundStartAgainFromZero) {
