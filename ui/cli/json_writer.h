@@ -49,6 +49,11 @@ class JsonLine {
 // Windows' own conversion does).
 std::uint32_t Windows1252ToUnicode(std::uint8_t byte);
 
+// What stands for a Windows-1252 character of the upper half (0x80 and up) where only ASCII can
+// be shown: the letter without its accent ("\xF3" "o", "\xF1" "n"), "EUR" for the euro sign;
+// nullptr for an ASCII byte, which stands for itself.
+const char* Windows1252ToAscii(std::uint8_t byte);
+
 // Converts Windows-1252 text to UTF-8 into `out` (zero-terminated, cut at a character boundary);
 // returns the length written.
 std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity);
