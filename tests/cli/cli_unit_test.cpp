@@ -16,6 +16,7 @@
 #include "ui/cli/options.h"
 #include "ui/cli/platform.h"
 #include "ui/cli/port_name.h"
+#include "ui/cli/station_config.h"
 #include "ui/cli/stoppable_clock.h"
 #include "ui/cli/terminal_displays.h"
 
@@ -270,6 +271,52 @@ TEST(CliDisplays, ARepeatedRoundShowsOnlyWhatChanged) {
   displays.SetText(IDC_INFO, "Probando COM1 ...\n");
   displays.SetText(IDC_INFO, "COM1 abierto\n");
   EXPECT_EQ(console.error, "Probando COM1 ...\nNo abierto COM1\nCOM1 abierto\n");
+}
+
+TEST(StationConfig, ReadsTheStationAndNamesTheLineOfAnyMistake) {
+  const std::string sha(64, 'A');
+  const std::string good = "# station\nimage = /srv/FW.QMZ\n  sha256 = " + sha +
+                           "\nadapter = 0403:6001\nadapter=067b:2303\nserial = A5\n"
+                           "by_path = pci-*-usb-0:1:1.0-port0\nwait = 30\n";
+  StationConfig config;
+  std::string error;
+  EXPECT_EQ(ParseStationConfig("", config, error), StationState::kOff);
+  EXPECT_EQ(ParseStationConfig("# only comments\n\n   \n", config, error), StationState::kOff);
+  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn) << error;
+  EXPECT_EQ(config.sha256, std::string(64, 'a'));
+  EXPECT_EQ(config.adapters.size(), 2u);
+  EXPECT_EQ(config.waitSeconds, 30u);
+  EXPECT_EQ(config.log, StationConfig::kDefaultLog);
+
+  const struct {
+    std::string text;
+    const char* says;
+  } bad[] = {
+      {"sha256 = " + sha + "\nadapter = 0403:6001\n", "falta la l\xEDnea 'image = RUTA'"},
+      {"image = /x\nsha256 = 12ab\nadapter = 0403:6001\n", "l\xEDnea 2: sha256: '12ab'"},
+      {"image = /x\n\n# c\nimagen = /y\n", "l\xEDnea 4: clave desconocida 'imagen'"},
+      {"image = /x\nsha256 = " + sha + "\nadapter = 0403\n", "l\xEDnea 3: adapter: '0403'"},
+      {"image = FW.QMZ\n", "l\xEDnea 1: image: 'FW.QMZ' no es una ruta absoluta"},
+      {"image /x\n", "l\xEDnea 1: se esperaba 'clave = valor'"},
+  };
+  for (const auto& b : bad) {
+    EXPECT_EQ(ParseStationConfig(b.text, config, error), StationState::kError) << b.text;
+    EXPECT_EQ(error.rfind(b.says, 0), 0u) << error;
+  }
+
+  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn);
+  AdapterFacts adapter{
+      0x0403, 0x6001, "A5", {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:1:1.0-port0"}};
+  EXPECT_TRUE(StationMatches(config, adapter));
+  AdapterFacts otherSocket = adapter;
+  otherSocket.byPaths = {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:2:1.0-port0"};
+  AdapterFacts otherSerial = adapter;
+  otherSerial.serial = "B7";
+  AdapterFacts otherId = adapter;
+  otherId.product = 0x6010;
+  EXPECT_FALSE(StationMatches(config, otherSocket));
+  EXPECT_FALSE(StationMatches(config, otherSerial));
+  EXPECT_FALSE(StationMatches(config, otherId));
 }
 
 TEST(CliClock, APauseEndsWithinASliceOfAStop) {
