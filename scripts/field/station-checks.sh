@@ -1,4 +1,5 @@
 #!/bin/sh
+# shellcheck disable=SC2015  # "check && ok || failed": ok never fails
 # The station's checks inside a Debian guest with udev and systemd, where the actualizador
 # package is installed and the rig plugs emulated USB adapters in and pulls them out. The rig runs
 # one step at a time, between its own plug and pull actions; each step prints "ok: ..." or
@@ -25,7 +26,6 @@
 #                                   to leave it (watched for SECONDS, 10 by default)
 # DEVICE is the kernel's name (ttyUSB0). State between steps: /run/station-checks.
 set -u
-# shellcheck disable=SC2015  # "check && ok || failed": ok never fails
 
 conf=/etc/actualizador/station.conf
 state=/run/station-checks
