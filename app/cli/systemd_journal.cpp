@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <syslog.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -72,7 +71,8 @@ DeviceDescription DescribeDevice(const char* path) {
 }
 
 bool JournalReachable() {
-  return access("/run/systemd/journal/socket", W_OK) == 0;
+  struct stat info {};
+  return stat("/run/systemd/journal/socket", &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 bool SendJournalRecord(const RunRecord& record, const DeviceDescription& device) {
