@@ -12,7 +12,32 @@ constexpr std::uint16_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
 
+// What stands for each of the upper half's characters where only ASCII can be shown.
+constexpr const char* kAsciiFallback[128] = {
+    "EUR", "?",    ",", "f",   ",,",  "...", "+",   "++",  // 80
+    "^",   "o/oo", "S", "<",   "OE",  "?",   "Z",   "?",   // 88
+    "?",   "'",    "'", "\"",  "\"",  "*",   "-",   "-",   // 90
+    "~",   "TM",   "s", ">",   "oe",  "?",   "z",   "Y",   // 98
+    " ",   "!",    "c", "GBP", "?",   "JPY", "|",   "S",   // A0
+    "\"",  "(C)",  "a", "<<",  "!",   "-",   "(R)", "-",   // A8
+    "o",   "+/-",  "2", "3",   "'",   "u",   "P",   ".",   // B0
+    ",",   "1",    "o", ">>",  "1/4", "1/2", "3/4", "?",   // B8
+    "A",   "A",    "A", "A",   "A",   "A",   "AE",  "C",   // C0
+    "E",   "E",    "E", "E",   "I",   "I",   "I",   "I",   // C8
+    "D",   "N",    "O", "O",   "O",   "O",   "O",   "x",   // D0
+    "O",   "U",    "U", "U",   "U",   "Y",   "TH",  "ss",  // D8
+    "a",   "a",    "a", "a",   "a",   "a",   "ae",  "c",   // E0
+    "e",   "e",    "e", "e",   "i",   "i",   "i",   "i",   // E8
+    "d",   "n",    "o", "o",   "o",   "o",   "o",   "/",   // F0
+    "o",   "u",    "u", "u",   "u",   "y",   "th",  "y",   // F8
+};
+
 }  // namespace
+
+const char* Windows1252ToAscii(std::uint8_t byte) {
+  static_assert(sizeof kAsciiFallback / sizeof kAsciiFallback[0] == 128);
+  return byte < 0x80 ? nullptr : kAsciiFallback[byte - 0x80];
+}
 
 std::uint32_t Windows1252ToUnicode(std::uint8_t byte) {
   if (byte >= 0x80 && byte < 0xA0)

@@ -16,6 +16,11 @@ std::uint32_t Windows1252ToUnicode(std::uint8_t byte);
 // One code point as UTF-8 into `out`, which has room for four bytes; returns the bytes written.
 std::size_t EncodeUtf8(std::uint32_t codePoint, char* out);
 
+// What stands for a Windows-1252 character of the upper half (0x80 and up) where only ASCII can
+// be shown: the letter without its accent ("\xF3" "o", "\xF1" "n"), "EUR" for the euro sign;
+// nullptr for an ASCII byte, which stands for itself.
+const char* Windows1252ToAscii(std::uint8_t byte);
+
 // Converts Windows-1252 text to UTF-8 into `out` (zero-terminated, cut at a character boundary);
 // returns the length written.
 std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity);

@@ -6,6 +6,8 @@
 #include <langinfo.h>
 #include <nettle/sha2.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,7 +18,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "app/cli/journal.h"
 #include "app/cli/system_platform.h"
 #include "model/windows1252.h"
 #include "serial/com_name.h"
@@ -59,11 +63,10 @@ class PosixConsole final : public Console {
     std::setlocale(LC_CTYPE, "");
     const char* codeset = nl_langinfo(CODESET);
     utf8_ = std::strcmp(codeset, "UTF-8") == 0;
-    if (!utf8_) {
-      char target[64];
-      std::snprintf(target, sizeof target, "%s//TRANSLIT", codeset);
-      convert_ = iconv_open(target, "WINDOWS-1252");
-    }
+    // Without transliteration: a character the encoding lacks stops the conversion, and its
+    // ASCII stand-in takes its place (iconv's own would be '?' under the C locale).
+    if (!utf8_)
+      convert_ = iconv_open(codeset, "WINDOWS-1252");
     errorTerminal_ = isatty(STDERR_FILENO) == 1;
   }
   ~PosixConsole() override {
@@ -79,6 +82,12 @@ class PosixConsole final : public Console {
     WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
   }
   bool ErrorIsTerminal() override { return errorTerminal_; }
+  int ErrorColumns() override {
+    winsize size{};
+    if (!errorTerminal_ || ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+      return 0;
+    return size.ws_col;
+  }
 
  private:
   static inline const iconv_t kNoConversion = reinterpret_cast<iconv_t>(-1);
@@ -101,9 +110,8 @@ class PosixConsole final : public Console {
       // No converter for this encoding: ASCII is safe everywhere.
       std::size_t n = 0;
       for (const char c : text) {
-        if (n + 1 >= capacity)
+        if (!PutAscii(static_cast<std::uint8_t>(c), out, capacity, n))
           break;
-        out[n++] = static_cast<unsigned char>(c) < 0x80 ? c : '?';
       }
       return n;
     }
@@ -117,13 +125,30 @@ class PosixConsole final : public Console {
         break;
       if (errno != EILSEQ || outLeft == 0)
         break;
-      // A character the terminal cannot show, even approximately.
-      *next++ = '?';
-      --outLeft;
+      // A character the terminal cannot show: its ASCII stand-in ("\xF3" as "o").
+      std::size_t n = 0;
+      if (!PutAscii(static_cast<std::uint8_t>(*in), next, outLeft, n))
+        break;
+      next += n;
+      outLeft -= n;
       ++in;
       --inLeft;
     }
     return static_cast<std::size_t>(next - out);
+  }
+
+  // Appends the ASCII form of one Windows-1252 byte; false when it does not fit.
+  static bool PutAscii(std::uint8_t byte, char* out, std::size_t capacity, std::size_t& n) {
+    const char* ascii = Windows1252ToAscii(byte);
+    const std::size_t length = ascii != nullptr ? std::strlen(ascii) : 1;
+    if (n + length + 1 > capacity)
+      return false;
+    if (ascii == nullptr)
+      out[n++] = static_cast<char>(byte);
+    else
+      for (std::size_t i = 0; i < length; ++i)
+        out[n++] = ascii[i];
+    return true;
   }
 
   bool utf8_ = true;
@@ -273,6 +298,9 @@ struct SystemPlatform::Machine {
   std::unique_ptr<ReadAheadDriver> com;
   // A device named by its path: the driver's COM1, shown as the path.
   std::unique_ptr<ReadAheadDriver> byPath;
+  // That device as the system described it when it was named, for the journal.
+  std::string namedPath;
+  DeviceDescription named;
 };
 
 SystemPlatform::SystemPlatform(const std::atomic<bool>& stop, const char* const* comPaths)
@@ -300,6 +328,8 @@ PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
     return nullptr;
   std::snprintf(port.open, sizeof port.open, "COM1");
   std::snprintf(port.shown, sizeof port.shown, "%s", value);
+  machine_->namedPath = value;
+  machine_->named = DescribeDevice(value);
   machine_->byPath = std::make_unique<ReadAheadDriver>(std::make_unique<PosixPortDriver>(
       PosixPortDriver::PathTable{port.shown, nullptr, nullptr, nullptr}));
   return machine_->byPath.get();
@@ -349,6 +379,85 @@ bool SystemPlatform::AppendRecord(const char* path, std::string_view line) {
     written = n == static_cast<ssize_t>(line.size());
   }
   return close(fd) == 0 && written;
+}
+
+namespace {
+
+FileProblem ProblemOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return FileProblem::kAbsent;
+    case EACCES:
+    case EPERM:
+      return FileProblem::kNoPermission;
+    case EISDIR:
+      return FileProblem::kFolder;
+    case EROFS:
+      return FileProblem::kReadOnly;
+    case ENXIO:
+      return FileProblem::kNotAFile;
+    default:
+      return FileProblem::kOther;
+  }
+}
+
+}  // namespace
+
+FileProblem SystemPlatform::ExplainFile(const char* path, bool append) {
+  struct stat info {};
+  if (stat(path, &info) != 0) {
+    const int error = errno;
+    if (!append || error != ENOENT)
+      return ProblemOf(error);
+    // A record file is created when missing: the question is its folder.
+    std::string folder(path);
+    const std::size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    struct stat folderInfo {};
+    if (stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
+      return FileProblem::kFolderAbsent;
+    return access(folder.c_str(), W_OK) == 0 ? FileProblem::kOther : ProblemOf(errno);
+  }
+  if (S_ISDIR(info.st_mode))
+    return FileProblem::kFolder;
+  if (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode) && !S_ISBLK(info.st_mode))
+    return FileProblem::kNotAFile;
+  if (access(path, append ? W_OK : R_OK) != 0)
+    return ProblemOf(errno);
+  return FileProblem::kNone;
+}
+
+bool SystemPlatform::JournalAvailable() {
+  return JournalReachable();
+}
+
+bool SystemPlatform::JournalRecord(const RunRecord& record) {
+  const Machine& m = *machine_;
+  // The device behind the port's name: a path as given, COMn as the port table has it.
+  std::string path;
+  if (record.port != nullptr && record.port[0] == '/') {
+    path = record.port;
+  } else if (const int number = record.port != nullptr ? ComNumber(record.port, kMaxComNumber) : 0;
+             number > 0) {
+    if (m.injected) {
+      if (number <= 4 && m.table[static_cast<std::size_t>(number - 1)] != nullptr)
+        path = m.table[static_cast<std::size_t>(number - 1)];
+    } else {
+      PortInfo ports[64];
+      const int count = ListSerialPorts(ports, 64);
+      for (int i = 0; i < count; ++i) {
+        if (ports[i].number == number)
+          path = ports[i].path;
+      }
+    }
+  }
+  // A device named by its path is described as it was when the run began: an adapter pulled
+  // out during the run leaves nothing to look up at its end.
+  if (!path.empty() && path == m.namedPath)
+    return SendJournalRecord(record, m.named);
+  return SendJournalRecord(record,
+                           path.empty() ? DeviceDescription{} : DescribeDevice(path.c_str()));
 }
 
 void SystemPlatform::UtcNow(char* out, std::size_t capacity) {

@@ -36,6 +36,9 @@ class SystemPlatform final : public Platform {
   int ListPorts(PortInfo* out, int capacity) override;
   bool Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) override;
   bool AppendRecord(const char* path, std::string_view line) override;
+  FileProblem ExplainFile(const char* path, bool append) override;
+  bool JournalAvailable() override;
+  bool JournalRecord(const RunRecord& record) override;
   void UtcNow(char* out, std::size_t capacity) override;
   void SystemTextToUtf8(const char* text, char* out, std::size_t capacity) override;
 

@@ -89,6 +89,12 @@ class Win32Console final : public Console {
     WriteAll(out_, bytes.data(), bytes.size());
   }
   bool ErrorIsTerminal() override { return errorTerminal_; }
+  int ErrorColumns() override {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!errorTerminal_ || !GetConsoleScreenBufferInfo(error_, &info))
+      return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+  }
 
  private:
   HANDLE out_;
@@ -167,6 +173,53 @@ bool SystemPlatform::AppendRecord(const char* path, std::string_view line) {
               n == line.size();
   }
   return CloseHandle(h) != FALSE && written;
+}
+
+FileProblem SystemPlatform::ExplainFile(const char* path, bool append) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    switch (GetLastError()) {
+      case ERROR_FILE_NOT_FOUND:
+        if (!append)
+          return FileProblem::kAbsent;
+        break;  // created when missing: the question is its folder
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_INVALID_NAME:
+        return append ? FileProblem::kFolderAbsent : FileProblem::kAbsent;
+      case ERROR_ACCESS_DENIED:
+        return FileProblem::kNoPermission;
+      default:
+        return FileProblem::kOther;
+    }
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return FileProblem::kFolder;
+  }
+  HANDLE h = CreateFileA(path, append ? FILE_APPEND_DATA : GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return FileProblem::kNone;
+  }
+  switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+      return FileProblem::kNoPermission;
+    case ERROR_WRITE_PROTECT:
+      return FileProblem::kReadOnly;
+    case ERROR_PATH_NOT_FOUND:
+      return FileProblem::kFolderAbsent;
+    default:
+      return FileProblem::kOther;
+  }
+}
+
+// Windows has no systemd journal; --journal is refused there.
+bool SystemPlatform::JournalAvailable() {
+  return false;
+}
+
+bool SystemPlatform::JournalRecord(const RunRecord&) {
+  return false;
 }
 
 void SystemPlatform::UtcNow(char* out, std::size_t capacity) {

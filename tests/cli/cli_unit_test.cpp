@@ -17,6 +17,7 @@
 #include "ui/cli/options.h"
 #include "ui/cli/platform.h"
 #include "ui/cli/port_name.h"
+#include "ui/cli/station_config.h"
 #include "ui/cli/stoppable_clock.h"
 #include "ui/cli/terminal_displays.h"
 
@@ -34,10 +35,12 @@ class FakeConsole final : public Console {
   void Output(std::string_view text) override { output.append(text); }
   void OutputBytes(std::string_view bytes) override { output.append(bytes); }
   bool ErrorIsTerminal() override { return terminal; }
+  int ErrorColumns() override { return columns; }
 
   std::string error;
   std::string output;
   bool terminal = false;
+  int columns = 0;
   std::function<void(std::string_view)> onError;
 };
 
@@ -76,6 +79,14 @@ class FakePlatform final : public Platform {
       records.emplace_back(line);
     return true;
   }
+  FileProblem ExplainFile(const char* path, bool) override {
+    return std::string(path) == "unwritable" ? FileProblem::kFolderAbsent : FileProblem::kAbsent;
+  }
+  bool JournalAvailable() override { return true; }
+  bool JournalRecord(const RunRecord& record) override {
+    journal.push_back(std::string(record.message) + "|" + (record.port ? record.port : "-"));
+    return true;
+  }
   void UtcNow(char* text, std::size_t capacity) override {
     std::snprintf(text, capacity, "2026-01-02T03:04:05Z");
   }
@@ -88,6 +99,7 @@ class FakePlatform final : public Platform {
   FakeConsole out;
   fakes::FakePortDriver& driver;
   std::vector<std::string> records;
+  std::vector<std::string> journal;
   bool failAppend = false;
 
  private:
@@ -142,6 +154,24 @@ TEST(CliOptions, ReadsEveryOptionAndRefusesBadCommandLines) {
                                                                {"--wait=999999999", "a.QMZ"},
                                                                {"--list-ports", "a.QMZ"}}) {
     EXPECT_EQ(parse(bad, o), Command::kUsageError) << (bad.empty() ? "(none)" : bad[0]);
+  }
+  // A spaced --wait takes a number after it; with nothing left for the image it says so.
+  EXPECT_EQ(parse({"--wait", "30", "FW.QMZ"}, o), Command::kRun);
+  EXPECT_EQ(o.waitSeconds, 30u);
+  EXPECT_STREQ(o.image, "FW.QMZ");
+  const std::string hex(64, 'A');
+  EXPECT_EQ(parse({"--expect-sha256", hex.c_str(), "FW.QMZ"}, o), Command::kRun);
+  EXPECT_EQ(std::string(o.expectSha256), std::string(64, 'a'));
+  char error[256];
+  std::vector<const char*> spaced{"actualizador-cli", "--wait", "30"};
+  EXPECT_EQ(ParseCommandLine(3, const_cast<char**>(spaced.data()), o, error, sizeof error),
+            Command::kUsageError);
+  EXPECT_NE(std::string(error).find("--wait=30"), std::string::npos) << error;
+  for (const auto& bad :
+       std::vector<std::vector<const char*>>{{"--list-ports", "--port", "COM1"},
+                                             {"--expect-sha256", "abc", "a.QMZ"},
+                                             {"--expect-sha256", (hex + "0").c_str(), "a.QMZ"}}) {
+    EXPECT_EQ(parse(bad, o), Command::kUsageError) << bad[1];
   }
   EXPECT_EQ(ComNumber("com12", 255), 12);
   EXPECT_EQ(ComNumber("COM0", 255), 0);
@@ -202,6 +232,24 @@ TEST(CliDisplays, ProgressIsPlainLinesOffATerminalAndOneRedrawnLineOnIt) {
   EXPECT_NE(tty.error.find("384 B/s  quedan 0:02"), std::string::npos);
   EXPECT_NE(tty.error.find("\nDescarga correcta\n"), std::string::npos);  // the bar ends first
 
+  // On a narrow terminal the line never reaches the last column, however it is cut.
+  for (const int columns : {60, 40, 20, 8}) {
+    FakeConsole narrow;
+    narrow.terminal = true;
+    narrow.columns = columns;
+    TerminalDisplays fitted(narrow, clock, false, false);
+    fitted.SetNumber(IDC_SIZE, 31743);
+    fitted.SetText(IDC_SENT, "128");
+    clock.Advance(1000);
+    fitted.SetText(IDC_SENT, "31743");
+    for (std::size_t at = 0; (at = narrow.error.find('\r', at)) != std::string::npos; ++at) {
+      const std::size_t end = narrow.error.find('\r', at + 1);
+      const std::string drawn = narrow.error.substr(at + 1, end - at - 1);
+      EXPECT_LT(drawn.size(), static_cast<std::size_t>(columns)) << drawn;
+      EXPECT_NE(drawn.find('%'), std::string::npos) << drawn;  // the percentage stays
+    }
+  }
+
   FakeConsole quiet;
   TerminalDisplays none(quiet, clock, true, true);
   none.SetNumber(IDC_SIZE, 1000);
@@ -224,6 +272,52 @@ TEST(CliDisplays, ARepeatedRoundShowsOnlyWhatChanged) {
   displays.SetText(IDC_INFO, "Probando COM1 ...\n");
   displays.SetText(IDC_INFO, "COM1 abierto\n");
   EXPECT_EQ(console.error, "Probando COM1 ...\nNo abierto COM1\nCOM1 abierto\n");
+}
+
+TEST(StationConfig, ReadsTheStationAndNamesTheLineOfAnyMistake) {
+  const std::string sha(64, 'A');
+  const std::string good = "# station\nimage = /srv/FW.QMZ\n  sha256 = " + sha +
+                           "\nadapter = 0403:6001\nadapter=067b:2303\nserial = A5\n"
+                           "by_path = pci-*-usb-0:1:1.0-port0\nwait = 30\n";
+  StationConfig config;
+  std::string error;
+  EXPECT_EQ(ParseStationConfig("", config, error), StationState::kOff);
+  EXPECT_EQ(ParseStationConfig("# only comments\n\n   \n", config, error), StationState::kOff);
+  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn) << error;
+  EXPECT_EQ(config.sha256, std::string(64, 'a'));
+  EXPECT_EQ(config.adapters.size(), 2u);
+  EXPECT_EQ(config.waitSeconds, 30u);
+  EXPECT_EQ(config.log, StationConfig::kDefaultLog);
+
+  const struct {
+    std::string text;
+    const char* says;
+  } bad[] = {
+      {"sha256 = " + sha + "\nadapter = 0403:6001\n", "falta la l\xEDnea 'image = RUTA'"},
+      {"image = /x\nsha256 = 12ab\nadapter = 0403:6001\n", "l\xEDnea 2: sha256: '12ab'"},
+      {"image = /x\n\n# c\nimagen = /y\n", "l\xEDnea 4: clave desconocida 'imagen'"},
+      {"image = /x\nsha256 = " + sha + "\nadapter = 0403\n", "l\xEDnea 3: adapter: '0403'"},
+      {"image = FW.QMZ\n", "l\xEDnea 1: image: 'FW.QMZ' no es una ruta absoluta"},
+      {"image /x\n", "l\xEDnea 1: se esperaba 'clave = valor'"},
+  };
+  for (const auto& b : bad) {
+    EXPECT_EQ(ParseStationConfig(b.text, config, error), StationState::kError) << b.text;
+    EXPECT_EQ(error.rfind(b.says, 0), 0u) << error;
+  }
+
+  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn);
+  AdapterFacts adapter{
+      0x0403, 0x6001, "A5", {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:1:1.0-port0"}};
+  EXPECT_TRUE(StationMatches(config, adapter));
+  AdapterFacts otherSocket = adapter;
+  otherSocket.byPaths = {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:2:1.0-port0"};
+  AdapterFacts otherSerial = adapter;
+  otherSerial.serial = "B7";
+  AdapterFacts otherId = adapter;
+  otherId.product = 0x6010;
+  EXPECT_FALSE(StationMatches(config, otherSocket));
+  EXPECT_FALSE(StationMatches(config, otherSerial));
+  EXPECT_FALSE(StationMatches(config, otherId));
 }
 
 TEST(CliClock, APauseEndsWithinASliceOfAStop) {
@@ -333,6 +427,42 @@ TEST_F(RunCliTest, ABadImageEndsBeforeAnyPortIsTouched) {
   EXPECT_EQ(Invoke({"--wait=x", Image(300)}), kExitUsage);
   EXPECT_EQ(platform.driver.port(0).opens, 0);
   EXPECT_NE(Lines(platform.out.output)[0].find("\"exit_code\":3"), std::string::npos);
+}
+
+TEST_F(RunCliTest, AnImageErrorNamesTheFileItsReasonAndTheNamedPort) {
+  AttachDevice(2);
+  const std::string missing = support::ProcessTempDir().File("missing.QMZ");
+  EXPECT_EQ(Invoke({"--json", "--port", "COM3", missing}), kExitImage);
+  EXPECT_NE(platform.out.error.find("no se puede leer la imagen '" + missing +
+                                    "': no existe (c\xF3"
+                                    "digo 3)"),
+            std::string::npos)
+      << platform.out.error;
+  EXPECT_NE(Result().find("\"port\":\"COM3\""), std::string::npos);
+  EXPECT_EQ(Invoke({"--log", "unwritable", Image(300)}), kExitUsage);
+  EXPECT_NE(platform.out.error.find("la carpeta no existe (c\xF3"
+                                    "digo 2)"),
+            std::string::npos);
+
+  // A hash other than the expected one ends the run before any port is opened.
+  platform.out.error.clear();
+  EXPECT_EQ(Invoke({"--journal", "--expect-sha256", std::string(64, '0'), Image(300)}), kExitImage);
+  EXPECT_EQ(platform.driver.port(2).opens, 0);
+  EXPECT_NE(platform.out.error.find("se esperaba 0000"), std::string::npos);
+  ASSERT_EQ(platform.journal.size(), 1u);
+  EXPECT_EQ(platform.journal[0].rfind("-: fallo (c\xC3\xB3"
+                                      "digo 3)",
+                                      0),
+            0u)
+      << platform.journal[0];
+
+  std::string fakeDigest;
+  for (int i = 0; i < 32; ++i)
+    fakeDigest += "AB";
+  EXPECT_EQ(Invoke({"--journal", "--expect-sha256", fakeDigest, "--port", "COM3", Image(300)}),
+            kExitSuccess);
+  ASSERT_EQ(platform.journal.size(), 2u);
+  EXPECT_EQ(platform.journal[1].rfind("COM3: correcto", 0), 0u) << platform.journal[1];
 }
 
 TEST_F(RunCliTest, CtrlCMidBlockClosesThePortAndReportsNoSuccess) {

@@ -34,4 +34,11 @@ TEST(Windows1252, BecomesUtf8CutOnlyAtACharacterBoundary) {
   EXPECT_EQ(updater::Windows1252ToUtf8(text, out, 0), 0u);
 }
 
+TEST(Windows1252, StandsForItsLettersInAsciiWithoutTheirAccents) {
+  EXPECT_STREQ(updater::Windows1252ToAscii(0xF3), "o");
+  EXPECT_STREQ(updater::Windows1252ToAscii(0xD1), "N");
+  EXPECT_STREQ(updater::Windows1252ToAscii(0x80), "EUR");
+  EXPECT_EQ(updater::Windows1252ToAscii('a'), nullptr);
+}
+
 }  // namespace

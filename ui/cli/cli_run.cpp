@@ -4,6 +4,7 @@
 
 #include "download/updater_core.h"
 #include "model/app_info.h"
+#include "model/windows1252.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
@@ -24,6 +25,28 @@ void PrintError(Console& console, const char* text) {
   const int n = std::snprintf(line, sizeof line, "%s: %s\n", kProgramName, text);
   if (n > 0)
     console.Error(std::string_view(line, std::strlen(line)));
+}
+
+// The reason a file would not open, in words (Windows-1252).
+const char* ProblemText(FileProblem problem, bool append) {
+  switch (problem) {
+    case FileProblem::kAbsent:
+      return "no existe";
+    case FileProblem::kFolderAbsent:
+      return "la carpeta no existe";
+    case FileProblem::kFolder:
+      return "es una carpeta, no un archivo";
+    case FileProblem::kNoPermission:
+      return append ? "sin permiso de escritura" : "sin permiso de lectura";
+    case FileProblem::kNotAFile:
+      return "no es un archivo normal";
+    case FileProblem::kReadOnly:
+      return "sistema de archivos de solo lectura";
+    case FileProblem::kNone:
+    case FileProblem::kOther:
+      break;
+  }
+  return "error del sistema";
 }
 
 void HexDigest(const std::uint8_t digest[32], char out[65]) {
@@ -124,6 +147,8 @@ class Session {
     const char* failure = nullptr;
     const char* port = nullptr;
     std::uint32_t milliseconds = 0;
+    // Said on standard error in place of `failure` when set: the failure with the file it names.
+    const char* said = nullptr;
   };
 
   int LoadImage() {
@@ -138,9 +163,17 @@ class Session {
     }
     Result result;
     result.status = kExitImage;
-    char text[128];
+    // An image error names the port it kept from being touched.
+    result.port = named_ != nullptr ? named_->shown : nullptr;
+    char text[256];
+    char said[NamedPort::kNameSize + 256];
     if (!read) {
-      result.failure = "no se puede leer la imagen";
+      const char* reason = ProblemText(platform_.ExplainFile(options_.image, false), false);
+      std::snprintf(text, sizeof text, "no se puede leer la imagen: %s", reason);
+      std::snprintf(said, sizeof said, "no se puede leer la imagen '%s': %s", options_.image,
+                    reason);
+      result.failure = text;
+      result.said = said;
     } else if (length == 0) {
       result.failure =
           "la imagen est\xE1 vac\xED"
@@ -150,6 +183,16 @@ class Session {
           text, sizeof text, "imagen demasiado larga para el equipo: %u bytes, como m\xE1ximo %u",
           static_cast<unsigned>(length), static_cast<unsigned>(Downloader::kLengthLimit - 1));
       result.failure = text;
+    } else if (options_.expectSha256[0] != '\0' &&
+               (!haveDigest_ || std::strcmp(sha256_, options_.expectSha256) != 0)) {
+      result.failure = haveDigest_ ? "la imagen no es la esperada: otro SHA-256"
+                                   : "no se pudo calcular el SHA-256 de la imagen";
+      if (haveDigest_) {
+        std::snprintf(said, sizeof said,
+                      "la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s",
+                      options_.image, sha256_, options_.expectSha256);
+        result.said = said;
+      }
     } else {
       return kExitSuccess;
     }
@@ -267,12 +310,22 @@ class Session {
   void Finish(Result& result) {
     displays_.EndProgress();
     if (options_.log != nullptr && !platform_.AppendRecord(options_.log, Record(result))) {
-      char message[NamedPort::kNameSize + 64];
+      char message[NamedPort::kNameSize + 128];
       std::snprintf(message, sizeof message,
                     "no se pudo a\xF1"
-                    "adir el registro a %s",
-                    options_.log);
+                    "adir el registro a %s: %s",
+                    options_.log, ProblemText(platform_.ExplainFile(options_.log, true), true));
       PrintError(platform_.console(), message);
+      logFailed_ = true;
+      if (result.status == kExitSuccess) {
+        result.status = kExitInternal;
+        result.failure = "el registro no se pudo escribir";
+      }
+    }
+    if (options_.journal && !platform_.JournalRecord(JournalEntry(result))) {
+      PrintError(platform_.console(),
+                 "no se pudo a\xF1"
+                 "adir el resultado al diario del sistema");
       logFailed_ = true;
       if (result.status == kExitSuccess) {
         result.status = kExitInternal;
@@ -282,13 +335,50 @@ class Session {
     if (options_.json)
       platform_.console().OutputBytes(Record(result));
     if (result.failure != nullptr) {
-      char message[512];
+      char message[NamedPort::kNameSize + 512];
       std::snprintf(message, sizeof message,
                     "%s (c\xF3"
                     "digo %d)",
-                    result.failure, result.status);
+                    result.said != nullptr ? result.said : result.failure, result.status);
       PrintError(platform_.console(), message);
     }
+  }
+
+  // The journal's entry: the record's fields, and one line in words for a person.
+  RunRecord JournalEntry(const Result& result) {
+    RunRecord entry;
+    entry.ok = result.status == kExitSuccess;
+    entry.exitCode = result.status;
+    if (result.port != nullptr) {
+      platform_.SystemTextToUtf8(result.port, journalPort_, sizeof journalPort_);
+      entry.port = journalPort_;
+    }
+    platform_.SystemTextToUtf8(options_.image, journalImage_, sizeof journalImage_);
+    entry.image = journalImage_;
+    entry.sha256 = haveDigest_ ? sha256_ : nullptr;
+    entry.bytes = core_->m_download.m_nFileLength;
+    entry.sent = displays_.sent();
+    entry.milliseconds = result.milliseconds;
+    if (result.failure != nullptr) {
+      Windows1252ToUtf8(result.failure, journalError_, sizeof journalError_);
+      entry.error = journalError_;
+    }
+    entry.version = kApplicationVersion;
+    const char* port = entry.port != nullptr ? entry.port : "-";
+    if (entry.ok) {
+      std::snprintf(journalMessage_, sizeof journalMessage_,
+                    "%s: correcto, %s (%u bytes) en %u,%u s", port, entry.image,
+                    static_cast<unsigned>(entry.bytes),
+                    static_cast<unsigned>(entry.milliseconds / 1000),
+                    static_cast<unsigned>(entry.milliseconds % 1000 / 100));
+    } else {
+      std::snprintf(journalMessage_, sizeof journalMessage_,
+                    "%s: fallo (c\xC3\xB3"
+                    "digo %d): %s",
+                    port, entry.exitCode, entry.error);
+    }
+    entry.message = journalMessage_;
+    return entry;
   }
 
   std::string_view Record(const Result& result) {
@@ -336,6 +426,10 @@ class Session {
   char lastPort_[NamedPort::kNameSize] = {};
   bool logFailed_ = false;
   JsonLine record_;
+  char journalPort_[NamedPort::kNameSize * 2] = {};
+  char journalImage_[NamedPort::kNameSize * 2] = {};
+  char journalError_[512] = {};
+  char journalMessage_[NamedPort::kNameSize * 4 + 1024] = {};
 };
 
 }  // namespace
@@ -367,7 +461,19 @@ int RunCli(int argc, char** argv, Platform& platform) {
   }
 
   if (options.log != nullptr && !platform.AppendRecord(options.log, std::string_view())) {
-    std::snprintf(error, sizeof error, "--log: no se puede escribir en '%s'", options.log);
+    std::snprintf(error, sizeof error,
+                  "--log: no se puede escribir en '%s': %s (c\xF3"
+                  "digo %d)",
+                  options.log, ProblemText(platform.ExplainFile(options.log, true), true),
+                  kExitUsage);
+    PrintError(console, error);
+    return kExitUsage;
+  }
+  if (options.journal && !platform.JournalAvailable()) {
+    std::snprintf(error, sizeof error,
+                  "--journal: este sistema no tiene el diario de systemd (c\xF3"
+                  "digo %d)",
+                  kExitUsage);
     PrintError(console, error);
     return kExitUsage;
   }

@@ -19,6 +19,9 @@ class Console {
   // Whether standard error is a terminal (a console window on Windows), where a progress line
   // may be redrawn in place.
   virtual bool ErrorIsTerminal() = 0;
+  // The width in columns of the terminal standard error shows on; 0 when unknown. Asked at each
+  // redraw, so that a resized terminal is followed.
+  virtual int ErrorColumns() { return 0; }
 };
 
 }  // namespace updater::cli

@@ -13,7 +13,8 @@ namespace {
 constexpr char kHelpBeforeExitCodes[] =
     "Uso: actualizador-cli [OPCI\xD3N]... IMAGEN\n"
     "Programa IMAGEN (un archivo .QMZ, del que se leen los primeros 65.536 bytes) en un\n"
-    "equipo 47.913 conectado a un puerto serie, con los mensajes de la ventana.\n"
+    "equipo 47.913 conectado a un puerto serie, con los mensajes de la ventana. El equipo\n"
+    "admite im\xE1genes de 31.743 bytes como m\xE1ximo.\n"
     "\n"
     "Opciones:\n"
     "  --port PUERTO      usar solo PUERTO: COM1 a COM4 o cualquier COMn de --list-ports;\n"
@@ -25,8 +26,16 @@ constexpr char kHelpBeforeExitCodes[] =
     "                     (mensajes, progreso y resultado)\n"
     "  --log ARCHIVO      a\xF1"
     "adir a ARCHIVO el resultado de cada programaci\xF3n (una l\xEDnea JSON)\n"
+    "  --expect-sha256 HEX\n"
+    "                     programar solo si el SHA-256 de la imagen es HEX (64 cifras\n"
+    "                     hexadecimales); si no, terminar con el c\xF3"
+    "digo 3 sin tocar\n"
+    "                     ning\xFAn puerto\n"
+    "  --journal          a\xF1"
+    "adir tambi\xE9n cada resultado al diario del sistema (systemd,\n"
+    "                     solo Linux)\n"
     "  --wait[=SEGUNDOS]  si ning\xFAn equipo responde, seguir buscando (sin l\xEDmite o\n"
-    "                     durante SEGUNDOS)\n"
+    "                     durante SEGUNDOS; tambi\xE9n --wait SEGUNDOS)\n"
     "  --loop             tras cada equipo, esperar a que se retire y programar el\n"
     "                     siguiente; termina con Ctrl+C y muestra la cuenta\n"
     "  -h, --help         mostrar esta ayuda y terminar\n"
@@ -56,6 +65,36 @@ const char* Value(const char* name, int argc, char** argv, int& i, bool& missing
     return nullptr;
   }
   return argv[++i];
+}
+
+bool AllDigits(const char* text) {
+  if (*text == '\0')
+    return false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9')
+      return false;
+  }
+  return true;
+}
+
+// 64 hexadecimal digits in either case, kept lowercase.
+bool ParseSha256(const char* text, char out[65]) {
+  std::size_t n = 0;
+  for (; text[n] != '\0'; ++n) {
+    const char c = text[n];
+    if (n >= 64)
+      return false;
+    if (c >= '0' && c <= '9')
+      out[n] = c;
+    else if (c >= 'a' && c <= 'f')
+      out[n] = c;
+    else if (c >= 'A' && c <= 'F')
+      out[n] = static_cast<char>(c - 'A' + 'a');
+    else
+      return false;
+  }
+  out[n] = '\0';
+  return n == 64;
 }
 
 bool ParseSeconds(const char* text, std::uint32_t& seconds) {
@@ -98,6 +137,10 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
   bool help = false;
   bool version = false;
   bool optionsEnded = false;
+  // "--wait 30": the seconds, taken from the argument after a spaced --wait.
+  const char* spacedWait = nullptr;
+  // Options that --list-ports has no use for: named in its refusal rather than ignored.
+  const char* notForList = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
@@ -122,12 +165,26 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
       options.json = true;
     } else if (std::strcmp(arg, "--list-ports") == 0) {
       options.listPorts = true;
+    } else if (std::strcmp(arg, "--journal") == 0) {
+      options.journal = true;
+      notForList = arg;
     } else if (std::strcmp(arg, "--loop") == 0) {
       options.loop = true;
+      notForList = arg;
     } else if (std::strcmp(arg, "--wait") == 0) {
       options.wait = true;
       options.waitSeconds = 0;
+      notForList = arg;
+      if (i + 1 < argc && AllDigits(argv[i + 1])) {
+        spacedWait = argv[++i];
+        if (!ParseSeconds(spacedWait, options.waitSeconds)) {
+          std::snprintf(error, capacity, "--wait: '%s' no es un n\xFAmero de segundos (0 a %u)",
+                        spacedWait, static_cast<unsigned>(kMaxWaitSeconds));
+          return Command::kUsageError;
+        }
+      }
     } else if (std::strncmp(arg, "--wait=", 7) == 0) {
+      notForList = "--wait";
       if (!ParseSeconds(arg + 7, options.waitSeconds)) {
         std::snprintf(error, capacity, "--wait: '%s' no es un n\xFAmero de segundos (0 a %u)",
                       arg + 7, static_cast<unsigned>(kMaxWaitSeconds));
@@ -140,12 +197,21 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
         return Command::kUsageError;
       }
       options.port = value;
+      notForList = "--port";
     } else if ((value = Value("--log", argc, argv, i, missing)) != nullptr) {
       if (*value == '\0') {
         std::snprintf(error, capacity, "--log: falta el nombre del archivo");
         return Command::kUsageError;
       }
       options.log = value;
+      notForList = "--log";
+    } else if ((value = Value("--expect-sha256", argc, argv, i, missing)) != nullptr) {
+      if (!ParseSha256(value, options.expectSha256)) {
+        std::snprintf(error, capacity,
+                      "--expect-sha256: '%.80s' no es un SHA-256 (64 cifras hexadecimales)", value);
+        return Command::kUsageError;
+      }
+      notForList = "--expect-sha256";
     } else if (missing) {
       std::snprintf(error, capacity, "%s: falta su valor", arg);
       return Command::kUsageError;
@@ -163,7 +229,19 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
       std::snprintf(error, capacity, "--list-ports no programa ninguna imagen");
       return Command::kUsageError;
     }
+    if (notForList != nullptr) {
+      std::snprintf(error, capacity, "--list-ports muestra todos los puertos y no admite %s",
+                    notForList);
+      return Command::kUsageError;
+    }
     return Command::kListPorts;
+  }
+  if (options.image == nullptr && spacedWait != nullptr) {
+    std::snprintf(error, capacity,
+                  "falta la IMAGEN que programar ('%s' se tom\xF3 como los segundos de "
+                  "--wait=%s; una imagen con ese nombre se da como ./%s)",
+                  spacedWait, spacedWait, spacedWait);
+    return Command::kUsageError;
   }
   if (options.image == nullptr) {
     std::snprintf(error, capacity, "falta la IMAGEN que programar");

@@ -10,6 +10,9 @@ struct Options {
   const char* image = nullptr;
   const char* port = nullptr;  // --port: the only port probed; nullptr probes COM1 to COM4
   const char* log = nullptr;   // --log: the file each run's record is appended to
+  // --expect-sha256: the image's SHA-256, lowercase hex; empty when not given
+  char expectSha256[65] = {};
+  bool journal = false;  // --journal: each run's record in the system's journal too
   bool listPorts = false;
   bool quiet = false;
   bool json = false;
@@ -24,6 +27,7 @@ enum class Command { kRun, kListPorts, kHelp, kVersion, kUsageError };
 inline constexpr std::uint32_t kMaxWaitSeconds = 7 * 24 * 3600;
 
 // Reads the options; on kUsageError `error` (zero-terminated, Windows-1252) says what is wrong.
+// A number right after a spaced "--wait" is its seconds ("--wait 30 FW.QMZ").
 Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
                          std::size_t capacity);
 

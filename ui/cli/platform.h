@@ -19,6 +19,33 @@ struct NamedPort {
   char shown[kNameSize] = {};
 };
 
+// Why a file could not be opened, for the message that names it.
+enum class FileProblem {
+  kNone,          // it opens now
+  kAbsent,        // no such file
+  kFolderAbsent,  // the folder it would be created in does not exist
+  kFolder,        // a folder, not a file
+  kNoPermission,  // the user may not read it (or write it, or create it there)
+  kNotAFile,      // a FIFO, a socket or the like
+  kReadOnly,      // on a read-only file system
+  kOther,
+};
+
+// A run's result as the system's journal takes it: text fields in UTF-8.
+struct RunRecord {
+  bool ok = false;
+  int exitCode = 0;
+  const char* port = nullptr;  // as the messages name it; nullptr when none was reached
+  const char* image = nullptr;
+  const char* sha256 = nullptr;  // lowercase hex; nullptr when the image was not read
+  std::uint32_t bytes = 0;
+  std::uint32_t sent = 0;
+  std::uint32_t milliseconds = 0;
+  const char* error = nullptr;    // the failure in words; nullptr for a success
+  const char* message = nullptr;  // the whole result in one line, for a person
+  const char* version = nullptr;
+};
+
 // What the command line needs of the machine. The program's composition root gives the
 // platform's own (app/cli); the tests give fakes or a table of pseudo-terminals.
 class Platform {
@@ -40,6 +67,12 @@ class Platform {
   // write, so that the lines of programs appending at once do not interleave. An empty line only
   // checks that the file can be opened for appending.
   virtual bool AppendRecord(const char* path, std::string_view line) = 0;
+  // Why `path` would not open for reading (an image) or for appending (a record file).
+  virtual FileProblem ExplainFile(const char* path, bool append) = 0;
+  // Whether the system has a journal that JournalRecord writes to (systemd's, on Linux).
+  virtual bool JournalAvailable() = 0;
+  // Sends the run's record to the journal as one entry of structured fields.
+  virtual bool JournalRecord(const RunRecord& record) = 0;
   // The time now, UTC, as "2026-12-08T10:11:12Z".
   virtual void UtcNow(char* out, std::size_t capacity) = 0;
   // A text of the system (a path, a command-line argument) as UTF-8, for the records.

@@ -176,12 +176,7 @@ void TerminalDisplays::Sent(std::uint32_t sent) {
 
 void TerminalDisplays::DrawProgress() {
   const std::uint32_t shown = sent_ < total_ ? sent_ : total_;
-  const int filled = static_cast<int>(static_cast<std::uint64_t>(shown) * kBarWidth / total_);
   const int percent = static_cast<int>(static_cast<std::uint64_t>(shown) * 100 / total_);
-  char bar[kBarWidth + 1];
-  for (int i = 0; i < kBarWidth; ++i)
-    bar[i] = i < filled ? '#' : '-';
-  bar[kBarWidth] = '\0';
 
   char rate[96] = "";
   const std::uint32_t elapsed = clock_.TickCount() - firstTick_;
@@ -195,16 +190,62 @@ void TerminalDisplays::DrawProgress() {
                     static_cast<unsigned long long>(left % 60));
     }
   }
+  // The line fits the terminal with its last column left free, so that it never wraps (a
+  // wrapped line scrolls a new row at every redraw): the rate goes first, then the bar narrows
+  // and goes, then the byte counts; what still does not fit is cut.
+  const int columns = console_.ErrorColumns();
   char line[160];
-  int n = std::snprintf(line, sizeof line, "\r[%s] %3d %%  %u/%u bytes%s", bar, percent,
-                        static_cast<unsigned>(shown), static_cast<unsigned>(total_), rate);
-  if (n < 0)
-    return;
-  std::size_t length =
-      static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
-  // Spaces over what is left of a longer line drawn before.
-  const std::size_t visible = length - 1;
-  while (length - 1 < drawnLength_ && length < sizeof line)
+  const std::size_t room = columns > 1 && static_cast<std::size_t>(columns) < sizeof line - 1
+                               ? static_cast<std::size_t>(columns) - 1
+                               : sizeof line - 2;
+  int barWidth = kBarWidth;
+  bool withBytes = true;
+  bool withRate = true;
+  std::size_t visible = 0;
+  for (;;) {
+    char bar[kBarWidth + 3] = "";
+    if (barWidth > 0) {
+      const int filled = static_cast<int>(static_cast<std::uint64_t>(shown) *
+                                          static_cast<std::uint64_t>(barWidth) / total_);
+      bar[0] = '[';
+      for (int i = 0; i < barWidth; ++i)
+        bar[i + 1] = i < filled ? '#' : '-';
+      bar[barWidth + 1] = ']';
+      bar[barWidth + 2] = '\0';
+    }
+    char bytes[48] = "";
+    if (withBytes) {
+      std::snprintf(bytes, sizeof bytes, "  %u/%u bytes", static_cast<unsigned>(shown),
+                    static_cast<unsigned>(total_));
+    }
+    const int n = std::snprintf(line, sizeof line, "\r%s%s%3d %%%s%s", bar, barWidth > 0 ? " " : "",
+                                percent, bytes, withRate ? rate : "");
+    if (n < 0)
+      return;
+    visible = static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) - 1
+                                                        : sizeof line - 2;
+    if (visible <= room)
+      break;
+    if (withRate && rate[0] != '\0') {
+      withRate = false;
+    } else if (barWidth > kMinBarWidth) {
+      const std::size_t over = visible - room;
+      barWidth = over < static_cast<std::size_t>(barWidth - kMinBarWidth)
+                     ? barWidth - static_cast<int>(over)
+                     : kMinBarWidth;
+    } else if (barWidth > 0) {
+      barWidth = 0;
+    } else if (withBytes) {
+      withBytes = false;
+    } else {
+      visible = room;
+      break;
+    }
+  }
+  std::size_t length = visible + 1;
+  // Spaces over what is left of a longer line drawn before, within the room.
+  const std::size_t cover = drawnLength_ < room ? drawnLength_ : room;
+  while (length - 1 < cover && length < sizeof line)
     line[length++] = ' ';
   drawnLength_ = visible;
   console_.Error(std::string_view(line, length));

@@ -20,6 +20,7 @@ class TerminalDisplays final : public Displays {
   static constexpr std::size_t kLineSize = 512;
   static constexpr int kRoundLines = 24;
   static constexpr int kBarWidth = 24;
+  static constexpr int kMinBarWidth = 10;  // narrower than this, the bar goes
   static constexpr std::size_t kRememberedSize = 256;
 
   TerminalDisplays(Console& console, Clock& clock, bool quiet, bool json);

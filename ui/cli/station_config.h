@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace updater::cli {
+
+// The station's configuration, /etc/actualizador/station.conf: "key = value" lines, '#' starts a
+// comment line. Absent, empty or only comments: the station is off.
+struct StationConfig {
+  struct UsbId {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+  };
+  std::string image;                 // image: the image every adapter's device is programmed with
+  std::string sha256;                // sha256: its SHA-256, lowercase hex
+  std::vector<UsbId> adapters;       // adapter: the USB ids "vvvv:pppp" acted on (one or more)
+  std::vector<std::string> serials;  // serial: only adapters with one of these serial numbers
+  std::vector<std::string> byPaths;  // by_path: only adapters in these USB sockets (patterns)
+  std::string log = kDefaultLog;     // log: the record file, one JSON line a run
+  std::uint32_t waitSeconds = 10;    // wait: how long a device has to answer once plugged in
+
+  static constexpr char kDefaultLog[] = "/var/lib/actualizador/station.jsonl";
+};
+
+enum class StationState { kOff, kOn, kError };
+
+// Reads the configuration's text. On kError `error` (Windows-1252) names the line and what is
+// wrong with it, or the key that is missing.
+StationState ParseStationConfig(std::string_view text, StationConfig& config, std::string& error);
+
+// What the system says of a serial adapter.
+struct AdapterFacts {
+  std::uint16_t vendor = 0;
+  std::uint16_t product = 0;
+  std::string serial;                // USB serial number; empty when it has none
+  std::vector<std::string> byPaths;  // its /dev/serial/by-path links, full paths
+};
+
+// Whether the station acts on the adapter: one of its USB ids, and, when the configuration names
+// them, one of its serial numbers and a by-path name that matches one of its patterns ('*' and
+// '?'; a pattern without '/' is matched against the link's name alone).
+bool StationMatches(const StationConfig& config, const AdapterFacts& adapter);
+
+// "vvvv:pppp" in hex; false when it is not one.
+bool ParseUsbId(std::string_view text, StationConfig::UsbId& id);
+
+}  // namespace updater::cli
