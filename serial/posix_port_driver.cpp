@@ -80,8 +80,25 @@ bool ModemLineCall(int fd, unsigned long request, int bits) {
   return errno == ENOTTY || errno == EINVAL;
 }
 
-// A line that is hung up keeps reporting itself ready; waiting out the limit instead of returning
-// at once keeps a caller's retry loop from spinning.
+// What a read or write error says: the line hung up (a pseudo-terminal's far end closed: EIO) or
+// its device went away (a USB adapter pulled out: EIO, ENXIO, ENODEV).
+bool LostLineError(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// Whether poll reports the line hung up, failed or gone. A tty that was hung up (its adapter
+// pulled out) also answers a read with 0 and every ioctl with EIO.
+bool HungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int rc = 0;
+  do {
+    rc = poll(&p, 1, 0);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Waits for the line; a line that is hung up, failed or gone is reported at once: nothing more
+// will pass on it. Bytes that arrived before a hang-up are still handed out first.
 WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
   const std::int64_t deadline =
       posix::MonotonicNowNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
@@ -106,7 +123,6 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
     const bool broken = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     if (!broken && (p.revents & events) != 0)
       return WaitResult::kReady;
-    // Bytes that arrived before a hang-up can still be read.
     int count = 0;
     if ((events & POLLIN) != 0 && (p.revents & POLLNVAL) == 0 && BytesWaiting(fd, count) &&
         count > 0) {
@@ -114,8 +130,7 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
     }
     break;
   }
-  posix::SleepUntilNs(deadline);
-  return WaitResult::kError;
+  return WaitResult::kLineLost;
 }
 
 }  // namespace
@@ -283,11 +298,15 @@ WaitResult PosixPortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutM
   if (ToFd(port) >= 0 && ReadsAhead(port)) {
     if (ahead_.count > 0)
       return WaitResult::kReady;
+    if (ahead_.lost)
+      return WaitResult::kLineLost;
     // Only the last byte of a stream is taken later, by at most kGatherMs.
     if (timeoutMs > 0 && Streaming()) {
       GatherPause(timeoutMs < kGatherMs ? timeoutMs : kGatherMs);
       Fill(port);
-      return ahead_.count > 0 ? WaitResult::kReady : WaitResult::kTimedOut;
+      if (ahead_.count > 0)
+        return WaitResult::kReady;
+      return ahead_.lost ? WaitResult::kLineLost : WaitResult::kTimedOut;
     }
   }
   return WaitFor(port, POLLIN, timeoutMs);
@@ -323,6 +342,7 @@ void PosixPortDriver::Forget(PortHandle port) {
   ahead_.head = 0;
   ahead_.count = 0;
   ahead_.arrived = false;
+  ahead_.lost = false;
 }
 
 bool PosixPortDriver::Fill(PortHandle port) {
@@ -336,11 +356,17 @@ bool PosixPortDriver::Fill(PortHandle port) {
   do {
     n = read(fd, ahead_.buffer, sizeof ahead_.buffer);
   } while (n < 0 && errno == EINTR);
-  // Nothing waiting, a hang-up (0 or EIO): no byte, as a query of the queue would say.
   ahead_.count = n > 0 ? static_cast<std::uint32_t>(n) : 0;
-  if (ahead_.count > 0)
+  if (ahead_.count > 0) {
     NoteArrival();
-  return n >= 0 || errno != EBADF;
+    return true;
+  }
+  // A hung-up tty reads 0, and so does a live one whose termios ask for no byte (VMIN 0): poll
+  // tells them apart.
+  const int error = n < 0 ? errno : 0;
+  if ((n == 0 && HungUp(fd)) || (n < 0 && LostLineError(error)))
+    ahead_.lost = true;
+  return n >= 0 || error != EBADF;
 }
 
 // The line is streaming while its last bytes came less than kStreamingMs ago.

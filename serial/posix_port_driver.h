@@ -52,6 +52,7 @@ class PosixPortDriver final : public PortDriver {
     std::uint32_t head = 0;
     std::uint32_t count = 0;
     bool arrived = false;  // bytes came since the port was taken
+    bool lost = false;     // the line hung up, failed or its device is gone
     std::int64_t lastArrivalNs = 0;
     std::uint32_t lastArrivalTick = 0;
     std::uint8_t buffer[512] = {};

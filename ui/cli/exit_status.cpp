@@ -24,6 +24,7 @@ int ExitStatusFor(RunOutcome outcome, OpenFailure portFailure) {
     case RunOutcome::kEchoMismatch:
       return kExitEchoMismatch;
     case RunOutcome::kProtocolFailure:
+    case RunOutcome::kLineLost:
       return kExitProtocol;
     case RunOutcome::kInterrupted:
       return kExitInterrupted;
@@ -61,6 +62,8 @@ const char* FailureText(RunOutcome outcome, OpenFailure portFailure) {
       return "el eco difiere de la imagen";
     case RunOutcome::kProtocolFailure:
       return "fallo del protocolo: falta una confirmaci\xF3n, tiempo agotado o l\xEDnea colgada";
+    case RunOutcome::kLineLost:
+      return "se perdi\xF3 la conexi\xF3n con el puerto";
     case RunOutcome::kInterrupted:
       return "interrumpido";
     case RunOutcome::kNotRun:
