@@ -54,6 +54,15 @@ void Downloader::Download() {
       outcome_ = RunOutcome::kInterrupted;
       break;
     }
+    // Whatever reply a lost line seemed to give (0xFF, an echo that differs), the operator is
+    // told what happened to the line.
+    if (link_.line_lost()) {
+      const char* port = link_.connected_port();
+      reporter_.Report("Se perdi\xF3 la conexi\xF3n con %s\n", port != nullptr ? port : "");
+      outcome_ = RunOutcome::kLineLost;
+      g_programState = PROGRAM_STATE_ERROR;
+      break;
+    }
     switch (g_programState) {
       case PROGRAM_STATE_SIZE:
         running = StepSize();
@@ -150,6 +159,8 @@ bool Downloader::StepData() {
       outcome_ = RunOutcome::kInterrupted;
       return false;
     }
+    if (link_.line_lost())
+      return true;
     outcome_ = RunOutcome::kEchoMismatch;
     reporter_.displays().ShowMessageBox("Error de comunicaci\xF3n");
     return false;

@@ -30,6 +30,7 @@ enum class RunOutcome : std::uint8_t {
   kEchoMismatch,     // an echoed byte differed from the image
   kProtocolFailure,  // a missing or unexpected reply, a time-out, a line that took nothing
   kInterrupted,      // the clock said to stop
+  kLineLost,         // the port reported a hang-up, an error or that its device is gone
 };
 
 // The image in memory and the download protocol that sends it over an open port.

@@ -41,7 +41,9 @@ struct ComStat {
   std::uint32_t cbOutQue = 0;  // bytes not yet sent
 };
 
-enum class WaitResult { kReady, kTimedOut, kError };
+// kLineLost: the port reported a hang-up, an error or that its device is gone. Nothing more will
+// pass on that handle, so the wait says so at once instead of sitting out its time.
+enum class WaitResult { kReady, kTimedOut, kLineLost };
 
 // Why an open failed, so that the operator can be told what to do.
 enum class OpenFailure : std::uint8_t {
@@ -83,8 +85,8 @@ class PortDriver {
   // Transfer at most one byte without waiting; `transferred` says how many moved.
   virtual bool ReadByte(PortHandle port, std::uint8_t& value, std::uint32_t& transferred) = 0;
   virtual bool WriteByte(PortHandle port, std::uint8_t value, std::uint32_t& transferred) = 0;
-  // Wait until a byte can be read (or written), at most `timeoutMs`. A line that is hung up
-  // waits out the time limit rather than returning at once, so callers never spin.
+  // Wait until a byte can be read (or written), at most `timeoutMs`. A lost line returns
+  // kLineLost at once; callers stop using the handle rather than retry on it.
   virtual WaitResult WaitReadable(PortHandle port, std::uint32_t timeoutMs) = 0;
   virtual WaitResult WaitWritable(PortHandle port, std::uint32_t timeoutMs) = 0;
   virtual void Close(PortHandle port) = 0;

@@ -68,6 +68,11 @@ bool BytesWaiting(int fd, int& count) {
   return true;
 }
 
+// About two bytes' time at 9600 baud: how long a wait lets a stream's next bytes gather, and how
+// recent the last bytes must be for the line to count as streaming.
+constexpr std::uint32_t kGatherMs = 2;
+constexpr std::uint32_t kStreamingMs = 3;
+
 // Modem-line calls a pseudo-terminal does not support are not errors.
 bool ModemLineCall(int fd, unsigned long request, int bits) {
   if (ioctl(fd, request, &bits) == 0)
@@ -75,8 +80,25 @@ bool ModemLineCall(int fd, unsigned long request, int bits) {
   return errno == ENOTTY || errno == EINVAL;
 }
 
-// A line that is hung up keeps reporting itself ready; waiting out the limit instead of returning
-// at once keeps a caller's retry loop from spinning.
+// What a read or write error says: the line hung up (a pseudo-terminal's far end closed: EIO) or
+// its device went away (a USB adapter pulled out: EIO, ENXIO, ENODEV).
+bool LostLineError(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// Whether poll reports the line hung up, failed or gone. A tty that was hung up (its adapter
+// pulled out) also answers a read with 0 and every ioctl with EIO.
+bool HungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int rc = 0;
+  do {
+    rc = poll(&p, 1, 0);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Waits for the line; a line that is hung up, failed or gone is reported at once: nothing more
+// will pass on it. Bytes that arrived before a hang-up are still handed out first.
 WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
   const std::int64_t deadline =
       posix::MonotonicNowNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
@@ -101,7 +123,6 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
     const bool broken = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     if (!broken && (p.revents & events) != 0)
       return WaitResult::kReady;
-    // Bytes that arrived before a hang-up can still be read.
     int count = 0;
     if ((events & POLLIN) != 0 && (p.revents & POLLNVAL) == 0 && BytesWaiting(fd, count) &&
         count > 0) {
@@ -109,8 +130,7 @@ WaitResult WaitFor(PortHandle port, short events, std::uint32_t timeoutMs) {
     }
     break;
   }
-  posix::SleepUntilNs(deadline);
-  return WaitResult::kError;
+  return WaitResult::kLineLost;
 }
 
 }  // namespace
@@ -160,6 +180,8 @@ PortHandle PosixPortDriver::Open(const char* name, OpenError& error) {
     close(fd);
     return Fail(error, OpenFailure::kOther, code);
   }
+  if (fd == ahead_.port)
+    Forget(kInvalidPort);
   return fd;
 }
 
@@ -209,14 +231,22 @@ bool PosixPortDriver::ClearErrors(PortHandle port, std::uint32_t& errors, ComSta
   errors = 0;
   stat = ComStat{};
   const int fd = ToFd(port);
+  if (fd < 0)
+    return false;
+  if (ReadsAhead(port)) {
+    // Mid-stream the next bytes are gathered by the wait that follows; looking now would only
+    // find the line empty.
+    if (ahead_.count == 0 && Streaming())
+      return true;
+    if (!Fill(port))
+      return false;
+    stat.cbInQue = ahead_.count;
+    return true;
+  }
   int waiting = 0;
-  if (fd < 0 || !BytesWaiting(fd, waiting))
+  if (!BytesWaiting(fd, waiting))
     return false;
   stat.cbInQue = static_cast<std::uint32_t>(waiting);
-  int unsent = 0;
-  if (ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent > 0) {
-    stat.cbOutQue = static_cast<std::uint32_t>(unsent);
-  }
   return true;
 }
 
@@ -225,6 +255,16 @@ bool PosixPortDriver::ReadByte(PortHandle port, std::uint8_t& value, std::uint32
   const int fd = ToFd(port);
   if (fd < 0)
     return false;
+  if (ReadsAhead(port)) {
+    if (!Fill(port))
+      return false;
+    if (ahead_.count > 0) {
+      value = ahead_.buffer[ahead_.head++];
+      --ahead_.count;
+      transferred = 1;
+    }
+    return true;
+  }
   std::uint8_t byte = 0;
   ssize_t n = 0;
   do {
@@ -255,6 +295,20 @@ bool PosixPortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32
 }
 
 WaitResult PosixPortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutMs) {
+  if (ToFd(port) >= 0 && ReadsAhead(port)) {
+    if (ahead_.count > 0)
+      return WaitResult::kReady;
+    if (ahead_.lost)
+      return WaitResult::kLineLost;
+    // Only the last byte of a stream is taken later, by at most kGatherMs.
+    if (timeoutMs > 0 && Streaming()) {
+      GatherPause(timeoutMs < kGatherMs ? timeoutMs : kGatherMs);
+      Fill(port);
+      if (ahead_.count > 0)
+        return WaitResult::kReady;
+      return ahead_.lost ? WaitResult::kLineLost : WaitResult::kTimedOut;
+    }
+  }
   return WaitFor(port, POLLIN, timeoutMs);
 }
 
@@ -266,9 +320,77 @@ void PosixPortDriver::Close(PortHandle port) {
   const int fd = ToFd(port);
   if (fd < 0)
     return;
+  // Bytes read ahead go with the line, as the system's queue does.
+  if (port == ahead_.port)
+    Forget(kInvalidPort);
   ioctl(fd, TIOCNXCL);
   flock(fd, LOCK_UN);
   close(fd);
+}
+
+bool PosixPortDriver::ReadsAhead(PortHandle port) {
+  if (port == ahead_.port)
+    return true;
+  if (ahead_.count > 0)
+    return false;
+  Forget(port);
+  return true;
+}
+
+void PosixPortDriver::Forget(PortHandle port) {
+  ahead_.port = port;
+  ahead_.head = 0;
+  ahead_.count = 0;
+  ahead_.arrived = false;
+  ahead_.lost = false;
+}
+
+bool PosixPortDriver::Fill(PortHandle port) {
+  const int fd = ToFd(port);
+  if (fd < 0)
+    return false;
+  if (ahead_.count > 0)
+    return true;
+  ahead_.head = 0;
+  ssize_t n = 0;
+  do {
+    n = read(fd, ahead_.buffer, sizeof ahead_.buffer);
+  } while (n < 0 && errno == EINTR);
+  ahead_.count = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  if (ahead_.count > 0) {
+    NoteArrival();
+    return true;
+  }
+  // A hung-up tty reads 0, and so does a live one whose termios ask for no byte (VMIN 0): poll
+  // tells them apart.
+  const int error = n < 0 ? errno : 0;
+  if ((n == 0 && HungUp(fd)) || (n < 0 && LostLineError(error)))
+    ahead_.lost = true;
+  return n >= 0 || error != EBADF;
+}
+
+// The line is streaming while its last bytes came less than kStreamingMs ago.
+bool PosixPortDriver::Streaming() {
+  if (!ahead_.arrived)
+    return false;
+  if (gatherClock_ != nullptr)
+    return gatherClock_->TickCount() - ahead_.lastArrivalTick < kStreamingMs;
+  return posix::MonotonicNowNs() - ahead_.lastArrivalNs < kStreamingMs * kNsPerMs;
+}
+
+void PosixPortDriver::NoteArrival() {
+  ahead_.arrived = true;
+  if (gatherClock_ != nullptr)
+    ahead_.lastArrivalTick = gatherClock_->TickCount();
+  else
+    ahead_.lastArrivalNs = posix::MonotonicNowNs();
+}
+
+void PosixPortDriver::GatherPause(std::uint32_t ms) {
+  if (gatherClock_ != nullptr)
+    gatherClock_->Sleep(ms);
+  else
+    posix::SleepUntilNs(posix::MonotonicNowNs() + static_cast<std::int64_t>(ms) * kNsPerMs);
 }
 
 }  // namespace updater

@@ -25,6 +25,7 @@ int SerialLink::OpenPort(std::int8_t index) {
 int SerialLink::OpenNamed(const char* name, const char* shown, OpenError& error) {
   reporter_.Report("Probando %s ...\n", shown);
   clock_.Sleep(kPauseBeforeOpenMs);
+  lineLost_ = false;
 
   m_hPort = name != nullptr ? driver_.Open(name, error) : kInvalidPort;
   if (m_hPort == kInvalidPort) {
@@ -44,6 +45,8 @@ void SerialLink::WriteByte(int value) {
   const auto byte = static_cast<std::uint8_t>(value & 0xFF);
   const Deadline deadline(clock_.TickCount(), kTransferTimeoutMs);
   writeDropped_ = true;
+  if (lineLost_)
+    return;
   for (;;) {
     std::uint32_t written = 0;
     if (driver_.WriteByte(m_hPort, byte, written) && written == 1) {
@@ -53,10 +56,12 @@ void SerialLink::WriteByte(int value) {
     const std::uint32_t now = clock_.TickCount();
     if (deadline.Expired(now))
       return;  // dropped; the missing reply tells the caller
-    // A broken line (hung up, unplugged) never takes the byte on this handle: waiting out the
-    // rest of the 5000 ms would only stretch a failed run by that much for every byte.
-    if (driver_.WaitWritable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) == WaitResult::kError)
+    // A lost line (hung up, unplugged) never takes the byte on this handle.
+    if (driver_.WaitWritable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) ==
+        WaitResult::kLineLost) {
+      lineLost_ = true;
       return;
+    }
     clock_.Pump();
     if (clock_.Interrupted())
       return;  // dropped: the run is being stopped
@@ -64,6 +69,8 @@ void SerialLink::WriteByte(int value) {
 }
 
 std::uint8_t SerialLink::ReadByte() {
+  if (lineLost_)
+    return kReadTimedOut;
   const Deadline deadline(clock_.TickCount(), kTransferTimeoutMs);
   for (;;) {
     driver_.ClearErrors(m_hPort, m_dwCommErrors, m_comStat);
@@ -76,7 +83,11 @@ std::uint8_t SerialLink::ReadByte() {
     const std::uint32_t now = clock_.TickCount();
     if (deadline.Expired(now))
       return kReadTimedOut;
-    driver_.WaitReadable(m_hPort, deadline.NextWait(now, kWaitSliceMs));
+    if (driver_.WaitReadable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) ==
+        WaitResult::kLineLost) {
+      lineLost_ = true;
+      return kReadTimedOut;
+    }
     clock_.Pump();
     if (clock_.Interrupted())
       return kReadTimedOut;  // the run is being stopped

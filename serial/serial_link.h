@@ -29,8 +29,11 @@ class SerialLink {
   void WriteByte(int value);
   // Whether the last WriteByte dropped its byte.
   bool write_dropped() const { return writeDropped_; }
-  // The next byte received, or 0xFF when none arrived within 5000 ms.
+  // The next byte received, or 0xFF when none arrived within 5000 ms or the line is lost.
   std::uint8_t ReadByte();
+  // Whether the port opened last reported a hang-up, an error or that its device is gone. From
+  // then on ReadByte and WriteByte return at once, until the next open.
+  bool line_lost() const { return lineLost_; }
   // Closes m_hPort when it is open.
   void ClosePort();
   bool IsOpen() const { return m_hPort != kInvalidPort; }
@@ -68,6 +71,7 @@ class SerialLink {
   void ForgetLastSearch();
 
   bool writeDropped_ = false;
+  bool lineLost_ = false;
   OpenError openErrors_[kPortCount] = {};
   OpenError namedError_{};
   const char* connectedPort_ = nullptr;

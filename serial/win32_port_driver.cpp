@@ -46,13 +46,17 @@ OpenFailure FailureOf(DWORD code) {
   }
 }
 
-// A port that no longer answers (an unplugged adapter, a hung-up line) has nothing to wait on:
-// the rest of the limit is slept, so that the caller's retry loop does not spin.
-WaitResult WaitOut(DWORD start, std::uint32_t timeoutMs) {
-  const DWORD elapsed = GetTickCount() - start;
-  if (elapsed < timeoutMs)
-    ::Sleep(timeoutMs - elapsed);
-  return WaitResult::kError;
+// A port whose serial calls fail (an unplugged adapter: ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND,
+// ERROR_DEVICE_REMOVED, ERROR_GEN_FAILURE; a handle gone: ERROR_INVALID_HANDLE) will pass nothing
+// more: the wait says so at once rather than sit out its time.
+constexpr WaitResult kLost = WaitResult::kLineLost;
+
+// ERROR_OPERATION_ABORTED is a line error (framing, overrun) that ClearCommError clears on a port
+// that is still there, and what a transfer gets when its device is pulled out: the port tells.
+bool AbortedByLineError(HANDLE h, DWORD code) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return code == ERROR_OPERATION_ABORTED && QueryStatus(h, errors, status);
 }
 
 }  // namespace
@@ -206,9 +210,9 @@ bool Win32PortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32
   p->writeFailed = false;
   if (!WriteFile(p->handle, &value, 1, &written, nullptr)) {
     const DWORD code = GetLastError();
-    // A line error aborts transfers until ClearCommError, which the wait before the next try
-    // does; anything but that or the line's not taking the byte in time will not pass either.
-    p->writeFailed = code != ERROR_TIMEOUT && code != ERROR_OPERATION_ABORTED;
+    // A line error aborts transfers until ClearCommError clears it (here); anything but that or
+    // the line's not taking the byte in time is a port that is gone.
+    p->writeFailed = code != ERROR_TIMEOUT && !AbortedByLineError(p->handle, code);
     return !p->writeFailed;
   }
   transferred = written;
@@ -219,17 +223,16 @@ bool Win32PortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32
 // MAXDWORD, total constant the wait): it returns as soon as a byte arrives, or empty once the
 // wait is over. A byte it takes is kept for the next ReadByte.
 WaitResult Win32PortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutMs) {
-  const DWORD start = GetTickCount();
   Port* p = Find(port);
   if (p == nullptr)
-    return WaitOut(start, timeoutMs);
+    return kLost;
   if (p->hasEarlyByte)
     return WaitResult::kReady;
   HANDLE h = p->handle;
   DWORD errors = 0;
   COMSTAT status{};
   if (!QueryStatus(h, errors, status))
-    return WaitOut(start, timeoutMs);
+    return kLost;
   if (status.cbInQue > 0)
     return WaitResult::kReady;
   if (timeoutMs == 0)
@@ -237,19 +240,18 @@ WaitResult Win32PortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutM
   if (p->readWaitMs != timeoutMs) {
     COMMTIMEOUTS timeouts{};
     if (!GetCommTimeouts(h, &timeouts))
-      return WaitOut(start, timeoutMs);
+      return kLost;
     win32::SetReadWait(timeouts, timeoutMs);
     if (!SetCommTimeouts(h, &timeouts))
-      return WaitOut(start, timeoutMs);
+      return kLost;
     p->readWaitMs = timeoutMs;
   }
   std::uint8_t byte = 0;
   DWORD read = 0;
   if (!ReadFile(h, &byte, 1, &read, nullptr)) {
-    // A line error during the wait: the next look at the queue clears it.
-    if (GetLastError() == ERROR_OPERATION_ABORTED)
-      return WaitResult::kTimedOut;
-    return WaitOut(start, timeoutMs);
+    // A line error during the wait is cleared by the look at the queue; anything else is a port
+    // that is gone.
+    return AbortedByLineError(h, GetLastError()) ? WaitResult::kTimedOut : kLost;
   }
   if (read == 0)
     return WaitResult::kTimedOut;
@@ -261,13 +263,12 @@ WaitResult Win32PortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutM
 // A synchronous WriteFile waits for the line itself, up to the port's write time-out, so there is
 // nothing left to wait for here: a write can be tried again at once unless the port is gone or
 // the last write failed for good.
-WaitResult Win32PortDriver::WaitWritable(PortHandle port, std::uint32_t timeoutMs) {
-  const DWORD start = GetTickCount();
+WaitResult Win32PortDriver::WaitWritable(PortHandle port, std::uint32_t) {
   const Port* p = Find(port);
   DWORD errors = 0;
   COMSTAT status{};
   if (p == nullptr || p->writeFailed || !QueryStatus(p->handle, errors, status))
-    return WaitOut(start, timeoutMs);
+    return kLost;
   return WaitResult::kReady;
 }
 

@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +24,6 @@
 #include "model/windows1252.h"
 #include "serial/com_name.h"
 #include "serial/port_list.h"
-#include "serial/posix_monotonic.h"
 #include "serial/posix_port_driver.h"
 #include "serial/posix_port_list.h"
 #include "ui/cli/exit_status.h"
@@ -156,117 +154,6 @@ class PosixConsole final : public Console {
   iconv_t convert_ = kNoConversion;
 };
 
-// The termios driver with the bytes waiting on the line taken in one read and handed out from
-// memory: the link asks for its bytes one at a time, and a wake-up then costs one read instead
-// of two queue queries and a read per byte. Everything else, and the bytes themselves, are the
-// driver's; a handle is its descriptor.
-class ReadAheadDriver final : public PortDriver {
- public:
-  explicit ReadAheadDriver(std::unique_ptr<PosixPortDriver> driver) : driver_(std::move(driver)) {}
-
-  using PortDriver::Open;
-  PortHandle Open(const char* name, OpenError& error) override {
-    const PortHandle port = driver_->Open(name, error);
-    Forget(port);
-    return port;
-  }
-  bool GetLineSettings(PortHandle port, LineSettings& settings) override {
-    return driver_->GetLineSettings(port, settings);
-  }
-  bool SetLineSettings(PortHandle port, const LineSettings& settings) override {
-    return driver_->SetLineSettings(port, settings);
-  }
-  bool ClearErrors(PortHandle port, std::uint32_t& errors, ComStat& stat) override {
-    errors = 0;
-    stat = ComStat{};
-    // Mid-stream the next bytes are gathered by the wait that follows; looking now would only
-    // find the line empty.
-    if (port == port_ && count_ == 0 && Streaming(posix::MonotonicNowNs()))
-      return true;
-    if (!Fill(port))
-      return false;
-    stat.cbInQue = count_;
-    return true;
-  }
-  bool ReadByte(PortHandle port, std::uint8_t& value, std::uint32_t& transferred) override {
-    transferred = 0;
-    if (!Fill(port))
-      return false;
-    if (count_ > 0) {
-      value = buffer_[head_++];
-      --count_;
-      transferred = 1;
-    }
-    return true;
-  }
-  bool WriteByte(PortHandle port, std::uint8_t value, std::uint32_t& transferred) override {
-    return driver_->WriteByte(port, value, transferred);
-  }
-  WaitResult WaitReadable(PortHandle port, std::uint32_t timeoutMs) override {
-    if (port == port_ && count_ > 0)
-      return WaitResult::kReady;
-    // While bytes stream in, let the next couple gather instead of waking for each one: only the
-    // last byte of a stream is taken later, by at most kGatherMs. A first byte after a silence
-    // wakes the wait at once.
-    const std::int64_t now = posix::MonotonicNowNs();
-    if (port == port_ && timeoutMs > 0 && Streaming(now)) {
-      const std::uint32_t ms = timeoutMs < kGatherMs ? timeoutMs : kGatherMs;
-      posix::SleepUntilNs(now + static_cast<std::int64_t>(ms) * posix::kNsPerMs);
-      Fill(port);
-      return count_ > 0 ? WaitResult::kReady : WaitResult::kTimedOut;
-    }
-    return driver_->WaitReadable(port, timeoutMs);
-  }
-  WaitResult WaitWritable(PortHandle port, std::uint32_t timeoutMs) override {
-    return driver_->WaitWritable(port, timeoutMs);
-  }
-  void Close(PortHandle port) override {
-    if (port == port_)
-      Forget(kInvalidPort);
-    driver_->Close(port);
-  }
-
- private:
-  bool Streaming(std::int64_t now) const { return now - lastArrivalNs_ < kStreamingNs; }
-  void Forget(PortHandle port) {
-    port_ = port;
-    head_ = 0;
-    count_ = 0;
-    lastArrivalNs_ = 0;
-  }
-  // Reads what waits when nothing is held; false only for a handle that is no descriptor.
-  bool Fill(PortHandle port) {
-    if (port < 0 || port > INT_MAX)
-      return false;
-    if (port != port_)
-      Forget(port);
-    if (count_ > 0)
-      return true;
-    head_ = 0;
-    ssize_t n = 0;
-    do {
-      n = read(static_cast<int>(port), buffer_, sizeof buffer_);
-    } while (n < 0 && errno == EINTR);
-    // Nothing waiting, a hang-up (0 or EIO): no byte, as the driver's own queue query says.
-    count_ = n > 0 ? static_cast<std::uint32_t>(n) : 0;
-    if (count_ > 0)
-      lastArrivalNs_ = posix::MonotonicNowNs();
-    return n >= 0 || errno != EBADF;
-  }
-
-  // About two bytes' time at 9600 baud; the line is streaming while its last bytes came less
-  // than 3 ms ago.
-  static constexpr std::uint32_t kGatherMs = 2;
-  static constexpr std::int64_t kStreamingNs = 3 * posix::kNsPerMs;
-
-  std::unique_ptr<PosixPortDriver> driver_;
-  PortHandle port_ = kInvalidPort;
-  std::int64_t lastArrivalNs_ = 0;
-  std::uint8_t buffer_[512] = {};
-  std::uint32_t head_ = 0;
-  std::uint32_t count_ = 0;
-};
-
 }  // namespace
 
 void InstallStopHandlers(std::atomic<bool>& stop) {
@@ -286,18 +173,18 @@ struct SystemPlatform::Machine {
     if (comPaths != nullptr) {
       table = {comPaths[0], comPaths[1], comPaths[2], comPaths[3]};
       injected = true;
-      com = std::make_unique<ReadAheadDriver>(std::make_unique<PosixPortDriver>(table));
+      com = std::make_unique<PosixPortDriver>(table);
     } else {
-      com = std::make_unique<ReadAheadDriver>(std::make_unique<PosixPortDriver>());
+      com = std::make_unique<PosixPortDriver>();
     }
   }
 
   PosixConsole console;
   PosixPortDriver::PathTable table{};
   bool injected = false;
-  std::unique_ptr<ReadAheadDriver> com;
+  std::unique_ptr<PosixPortDriver> com;
   // A device named by its path: the driver's COM1, shown as the path.
-  std::unique_ptr<ReadAheadDriver> byPath;
+  std::unique_ptr<PosixPortDriver> byPath;
   // That device as the system described it when it was named, for the journal.
   std::string namedPath;
   DeviceDescription named;
@@ -330,8 +217,8 @@ PortDriver* SystemPlatform::NamePort(const char* value, NamedPort& port) {
   std::snprintf(port.shown, sizeof port.shown, "%s", value);
   machine_->namedPath = value;
   machine_->named = DescribeDevice(value);
-  machine_->byPath = std::make_unique<ReadAheadDriver>(std::make_unique<PosixPortDriver>(
-      PosixPortDriver::PathTable{port.shown, nullptr, nullptr, nullptr}));
+  machine_->byPath = std::make_unique<PosixPortDriver>(
+      PosixPortDriver::PathTable{port.shown, nullptr, nullptr, nullptr});
   return machine_->byPath.get();
 }
 

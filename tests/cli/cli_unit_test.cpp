@@ -544,4 +544,23 @@ TEST_F(RunCliTest, ListsPortsAsTextOrJson) {
   EXPECT_EQ(platform.out.output.rfind("{\"event\":\"port\",\"name\":\"COM1\"", 0), 0u);
 }
 
+TEST_F(RunCliTest, ALostLineEndsTheRunAtOnceWithStatusEightAndSaysSo) {
+  sim::DeviceFaults dropping;
+  dropping.hangUpAfterHostBytes = 60;  // mid-block
+  AttachDevice(1, dropping);
+  const std::uint32_t start = platform.clock().TickCount();
+  EXPECT_EQ(Invoke({"--json", Image(300)}), kExitProtocol);
+  // Discovery's pauses (COM1 absent, COM2 opened and probed) and the one after "Inicio descarga".
+  EXPECT_LE(platform.clock().TickCount() - start, 1000u + 1100u + 1000u + 10u);
+  const std::string result = Result();
+  EXPECT_NE(result.find("\"ok\":false,\"exit_code\":8,\"port\":\"COM2\""), std::string::npos)
+      << result;
+  EXPECT_NE(result.find("\"error\":\"se perdi\xC3\xB3 la conexi\xC3\xB3n con el puerto\""),
+            std::string::npos)
+      << result;
+  EXPECT_NE(platform.out.error.find("Se perdi\xF3 la conexi\xF3n con COM2\n"), std::string::npos);
+  EXPECT_EQ(platform.out.error.find("el eco difiere"), std::string::npos);
+  EXPECT_EQ(platform.driver.open_port_count(), 0);
+}
+
 }  // namespace

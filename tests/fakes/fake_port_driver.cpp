@@ -147,32 +147,30 @@ bool FakePortDriver::WriteByte(PortHandle handle, std::uint8_t value, std::uint3
 
 WaitResult FakePortDriver::WaitReadable(PortHandle handle, std::uint32_t timeoutMs) {
   FakePort* p = Get(handle);
-  if (p == nullptr)
-    return WaitResult::kError;
-  if (!p->hungUp) {
-    if (p->ReadyCount(clock_.now()) > 0)
+  // As the real drivers do: a dropped line is reported lost at once.
+  if (p == nullptr || p->hungUp)
+    return WaitResult::kLineLost;
+  if (p->ReadyCount(clock_.now()) > 0)
+    return WaitResult::kReady;
+  if (p->queueCount_ > 0) {
+    const std::uint32_t wait = p->queue_[p->queueHead_].readyAt - clock_.now();
+    if (wait <= timeoutMs) {
+      clock_.Advance(wait);
       return WaitResult::kReady;
-    if (p->queueCount_ > 0) {
-      const std::uint32_t wait = p->queue_[p->queueHead_].readyAt - clock_.now();
-      if (wait <= timeoutMs) {
-        clock_.Advance(wait);
-        return WaitResult::kReady;
-      }
     }
   }
   clock_.Advance(timeoutMs);
-  return p->hungUp ? WaitResult::kError : WaitResult::kTimedOut;
+  return WaitResult::kTimedOut;
 }
 
 WaitResult FakePortDriver::WaitWritable(PortHandle handle, std::uint32_t timeoutMs) {
   FakePort* p = Get(handle);
-  if (p == nullptr)
-    return WaitResult::kError;
-  if (!p->writeStalled && !p->hungUp)
+  if (p == nullptr || p->hungUp)
+    return WaitResult::kLineLost;
+  if (!p->writeStalled)
     return WaitResult::kReady;
   clock_.Advance(timeoutMs);
-  // As the real drivers do: a dropped line is reported broken once the wait is over.
-  return p->hungUp ? WaitResult::kError : WaitResult::kTimedOut;
+  return WaitResult::kTimedOut;
 }
 
 void FakePortDriver::Close(PortHandle handle) {

@@ -120,7 +120,7 @@ TEST_F(PtyRunTest, DeviceHangingUpMidBlockEndsTheRunWithTheLineClosed) {
   MakeCore({device.path().c_str(), nullptr, nullptr, nullptr});
   LoadImage(300);
   core->OnProgram();
-  EXPECT_EQ(Log().back(), "PROGRAM_STATE_ERROR !\n");
+  EXPECT_EQ(Log().back(), "Se perdi\xF3 la conexi\xF3n con COM1\n");
   EXPECT_FALSE(core->m_download.succeeded());
   EXPECT_FALSE(core->m_link.IsOpen());
   EXPECT_EQ(device.Wait(20000), 2);

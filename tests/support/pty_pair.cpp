@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -112,6 +113,19 @@ std::size_t PtyPair::ReadMaster(std::uint8_t* out, std::size_t n, int timeoutMs)
       break;
   }
   return done;
+}
+
+std::size_t PtyPair::WaitSlaveQueue(std::size_t n, int timeoutMs) {
+  const std::int64_t end = NowMs() + timeoutMs;
+  int count = 0;
+  while (slave_ >= 0) {
+    if (ioctl(slave_, FIONREAD, &count) != 0)
+      return 0;
+    if (static_cast<std::size_t>(count) >= n || NowMs() >= end)
+      break;
+    poll(nullptr, 0, 1);  // the kernel hands the master's bytes over within microseconds
+  }
+  return count < 0 ? 0 : static_cast<std::size_t>(count);
 }
 
 void PtyPair::CloseMaster() {

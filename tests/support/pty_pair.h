@@ -34,6 +34,10 @@ class PtyPair {
   // Reads from the master until `n` bytes came or `timeoutMs` passed; returns the count read.
   std::size_t ReadMaster(std::uint8_t* out, std::size_t n, int timeoutMs);
 
+  // Waits until the slave's input queue holds at least `n` bytes, looked at through the fixture's
+  // own slave descriptor (which takes none of them); returns how many it holds.
+  std::size_t WaitSlaveQueue(std::size_t n, int timeoutMs);
+
   // Closing the master hangs up the slave side.
   void CloseMaster();
   void CloseSlave();

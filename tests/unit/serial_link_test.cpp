@@ -124,12 +124,22 @@ TEST_F(SerialLinkTest, WriteToALineThatTakesNothingGivesUpAfterFiveSeconds) {
   EXPECT_EQ(LogEntries().back(), "COM1 abierto\n");  // dropped without a report
 }
 
-TEST_F(SerialLinkTest, HungUpLineTimesOutWithoutFailingEarly) {
+// A lost line is given up at once, and for the rest of that open: nothing more passes on it.
+TEST_F(SerialLinkTest, LostLineEndsReadsAndWritesAtOnceUntilTheNextOpen) {
   OpenSilentPort();
   driver.port(0).hungUp = true;
   const std::uint32_t start = clock.now();
   EXPECT_EQ(link().ReadByte(), 0xFF);
-  EXPECT_EQ(clock.now() - start, 5000u);
+  EXPECT_TRUE(link().line_lost());
+  driver.port(0).hungUp = false;
+  EXPECT_EQ(link().ReadByte(), 0xFF);
+  link().WriteByte('0');
+  EXPECT_TRUE(link().write_dropped());
+  EXPECT_EQ(driver.port(0).host_byte_count(), 0u);
+  EXPECT_EQ(clock.now(), start);
+  link().ClosePort();
+  OpenSilentPort();
+  EXPECT_FALSE(link().line_lost());
 }
 
 TEST_F(SerialLinkTest, ClosingTwiceClosesOnce) {

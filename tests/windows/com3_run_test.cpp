@@ -66,6 +66,10 @@ class LengthRejectingDevice : public Com3Run {
  protected:
   LengthRejectingDevice() : Com3Run("reject-length") {}
 };
+class HangingUpDevice : public Com3Run {
+ protected:
+  HangingUpDevice() : Com3Run("hang-up-after=100") {}
+};
 
 TEST_F(WellBehavedDevice, DiscoveryFindsCom3AndTheWholeImageArrives) {
   const auto image = LoadImage(1000);
@@ -119,6 +123,27 @@ TEST_F(LengthRejectingDevice, RejectedLengthIsReportedAndNoBlockIsSent) {
   EXPECT_EQ(log[log.size() - 2], "tama\xF1o incorrecto\n");
   EXPECT_EQ(log.back(), "PROGRAM_STATE_ERROR !\n");
   EXPECT_EQ(core.m_download.m_nPosition, 0u);
+  EXPECT_FALSE(core.m_download.succeeded());
+  EXPECT_FALSE(core.m_link.IsOpen());
+}
+
+// The simulator hangs up as the host's 100th byte arrives, mid-block: the run ends at once with
+// the lost-line message, not after a time-out and not as a wrong echo.
+TEST_F(HangingUpDevice, ALostLineEndsTheRunAtOnceWithItsMessage) {
+  LoadImage(300);
+  const auto t0 = std::chrono::steady_clock::now();
+  core.OnProgram();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
+  // The fixed pauses: three opens, the probe, "Inicio descarga" and the length; then under 1 s.
+  EXPECT_LT(ms, 3 * 1000 + 100 + 1000 + 10 + 1000);
+  const auto log = Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "Se perdi\xF3 la conexi\xF3n con COM3\n");
+  EXPECT_EQ(displays.Text(IDC_INFO), "Se perdi\xF3 la conexi\xF3n con COM3\n");
+  EXPECT_EQ(core.last_outcome(), updater::RunOutcome::kLineLost);
+  EXPECT_EQ(displays.messageBoxes, 0);
   EXPECT_FALSE(core.m_download.succeeded());
   EXPECT_FALSE(core.m_link.IsOpen());
 }

@@ -58,6 +58,7 @@ int ExitStatusFor(RunOutcome outcome, OpenFailure portFailure) {
     case RunOutcome::kEchoMismatch:
       return kExitEchoMismatch;
     case RunOutcome::kProtocolFailure:
+    case RunOutcome::kLineLost:
       return kExitProtocol;
     case RunOutcome::kInterrupted:
       return kExitInterrupted;
@@ -68,6 +69,9 @@ int ExitStatusFor(RunOutcome outcome, OpenFailure portFailure) {
 }
 
 const char* FailureText(RunOutcome outcome, OpenFailure portFailure) {
+  // A pulled cable is a failure of its own, though a script acts on it as on any other.
+  if (outcome == RunOutcome::kLineLost)
+    return "se perdi\xF3 la conexi\xF3n con el puerto";
   if (outcome == RunOutcome::kNoDevice) {
     switch (portFailure) {
       case OpenFailure::kAbsent:
