@@ -566,10 +566,9 @@ int main(int argc, char** argv) {
   // The window's image (LoadImage is a macro of windows.h here).
   std::memcpy(core.m_download.m_image, dlg.core().m_download.m_image, size);
   core.m_download.m_nFileLength = dlg.core().m_download.m_nFileLength;
-  Series bare;
-  if (!windowOnly)
-    bare = RunSeries("the core with the window's pump, no displays", runs, size, core, hwnd,
-                     [&] { core.OnProgram(); });
+  const Series bare = windowOnly ? Series{}
+                                 : RunSeries("the core with the window's pump, no displays", runs,
+                                             size, core, hwnd, [&] { core.OnProgram(); });
 
   // A silent line: COM3 opened as discovery opens it, then one read that the simulator (waiting
   // for a probe) never answers; through the window's link and pump, then through a link whose
