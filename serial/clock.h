@@ -2,13 +2,13 @@
 
 #include <cstdint>
 
+#include "model/tick_source.h"
+
 namespace updater {
 
 // A millisecond tick count that wraps at 2^32 (differences are taken unsigned) and a sleep.
-class Clock {
+class Clock : public TickSource {
  public:
-  virtual ~Clock() = default;
-  virtual std::uint32_t TickCount() = 0;
   // Sleeps `ms` milliseconds. A clock with a pump hook sleeps in short slices and runs the hook
   // between them, so that a window keeps painting.
   virtual void Sleep(std::uint32_t ms) = 0;
@@ -22,10 +22,8 @@ class Clock {
 // The longest a single wait lasts before the waiting code pumps again.
 inline constexpr std::uint32_t kWaitSliceMs = 20;
 
-using PumpHook = void (*)(void* context);
-
 // The machine's own clock (one source file per platform).
-class SystemClock final : public Clock {
+class SystemClock final : public Clock, public PumpingClock {
  public:
   std::uint32_t TickCount() override;
   void Sleep(std::uint32_t ms) override;
@@ -33,7 +31,7 @@ class SystemClock final : public Clock {
     if (hook_ != nullptr)
       hook_(context_);
   }
-  void SetPumpHook(PumpHook hook, void* context) {
+  void SetPumpHook(PumpHook hook, void* context) override {
     hook_ = hook;
     context_ = context;
   }

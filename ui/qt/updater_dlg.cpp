@@ -81,21 +81,15 @@ bool IsInputOrClose(QEvent::Type type) {
 
 CUpdaterDlg::CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock,
                          updater::FileChooser& chooser, QWidget* parent)
-    : QDialog(parent), m_chooser(chooser), m_core(*this, driver, clock) {
+    : QDialog(parent), m_chooser(chooser), m_model(*this, clock), m_core(m_model, driver, clock) {
   if (auto* files = dynamic_cast<updater::QtFileChooser*>(&chooser))
     files->SetOwner(this);
-  if (auto* systemClock = dynamic_cast<updater::SystemClock*>(&clock)) {
-    systemClock->SetPumpHook(&CUpdaterDlg::PumpHook, this);
-    m_pumpedClock = systemClock;
-  }
   CreateFromTemplate();
   OnInitDialog();
 }
 
 CUpdaterDlg::~CUpdaterDlg() {
-  if (m_pumpedClock != nullptr)
-    m_pumpedClock->SetPumpHook(nullptr, nullptr);
-  if (m_bRunning)
+  if (m_model.running())
     qApp->removeEventFilter(this);
   if (m_bWaitCursor)
     QApplication::restoreOverrideCursor();
@@ -179,7 +173,7 @@ void CUpdaterDlg::CreateFromTemplate() {
 void CUpdaterDlg::OnInitDialog() {
   m_core.m_report.TransferCounts();
   setWindowIcon(m_hIcon);
-  Enable(IDC_PROGRAM, false);
+  m_model.Enable(IDC_PROGRAM, false);
   m_core.InitState();
 
   const updater::OpeningMoves& moves = updater::kMainDialogOpening;
@@ -282,17 +276,11 @@ void CUpdaterDlg::ApplyProgress() {
 }
 
 void CUpdaterDlg::ShowMessageBox(std::string_view text) {
-  // The wait cursor belongs to the window, not to the box the operator has to answer.
-  const bool wait = m_bWaitCursor;
-  if (wait)
-    QApplication::restoreOverrideCursor();
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(updater::kApplicationName),
                   updater::QStringFromCp1252(text), QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("MessageBox"));
   box.button(QMessageBox::Ok)->setText(QStringLiteral("Aceptar"));
   box.exec();
-  if (wait)
-    QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void CUpdaterDlg::SetCursor(updater::CursorShape shape) {
@@ -308,27 +296,32 @@ void CUpdaterDlg::SetCursor(updater::CursorShape shape) {
 }
 
 void CUpdaterDlg::OnOpenFile() {
-  if (m_bRunning)
-    return;
-  m_core.OnOpenFile(m_chooser);
+  m_model.OnOpenFile([this] { m_core.OnOpenFile(m_chooser); });
 }
 
 void CUpdaterDlg::OnProgram() {
-  // A run started from within a run (a click that got through, a timer) is refused.
-  if (m_bRunning)
-    return;
-  m_bRunning = true;
+  m_model.OnProgram([this] { m_core.OnProgram(); });
+}
+
+void CUpdaterDlg::RunStarting() {
   qApp->installEventFilter(this);
-  m_core.OnProgram();
+}
+
+void CUpdaterDlg::RunEnded() {
   qApp->removeEventFilter(this);
-  m_bRunning = false;
 }
 
 void CUpdaterDlg::PumpHook(void* dlg) {
-  static_cast<CUpdaterDlg*>(dlg)->PumpEvents();
+  static_cast<CUpdaterDlg*>(dlg)->m_model.Pump();
 }
 
-void CUpdaterDlg::PumpEvents() {
+bool CUpdaterDlg::EventsPending() {
+  // Qt offers no look at its queues short of a pass, and a pass that finds nothing returns at
+  // once (a microsecond or two), so every pump makes one.
+  return true;
+}
+
+void CUpdaterDlg::ServeEvents() {
   // Everything runs, so painting, timers and the window manager's pings are served; the filter
   // drops what the operator does to this window meanwhile (excluding user input would only defer
   // it until after the run).
@@ -348,7 +341,7 @@ bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* event) {
     m_bExposed = true;
     PlaceWindow();
   }
-  if (m_bRunning && IsInputOrClose(event->type()) && IsOwnInput(watched)) {
+  if (m_model.running() && IsInputOrClose(event->type()) && IsOwnInput(watched)) {
     if (event->type() == QEvent::Close)
       event->ignore();
     return true;

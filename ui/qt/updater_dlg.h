@@ -9,6 +9,7 @@
 #include "download/updater_core.h"
 #include "model/displays.h"
 #include "model/progress_model.h"
+#include "model/window_model.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
 #include "ui/qt/dialog_units.h"
@@ -19,8 +20,9 @@ class QMenu;
 class QProgressBar;
 
 // The main window (IDD_UPDATER_DIALOG). It owns the core by value and shows the core's displays
-// with Qt widgets; each control's objectName is its identifier ("IDC_OPEN", ...).
-class CUpdaterDlg : public QDialog, public updater::Displays {
+// with Qt widgets, through the window model that both windows share; each control's objectName is
+// its identifier ("IDC_OPEN", ...).
+class CUpdaterDlg : public QDialog, public updater::WindowToolkit {
   Q_OBJECT
 
  public:
@@ -34,7 +36,7 @@ class CUpdaterDlg : public QDialog, public updater::Displays {
   CUpdaterDlg(const CUpdaterDlg&) = delete;
   CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
 
-  // updater::Displays
+  // updater::WindowToolkit: each a Qt call, shown at once.
   void SetText(int id, std::string_view text) override;
   void SetNumber(int id, std::uint32_t value) override;
   void SetSignedNumber(int id, std::int32_t value) override;
@@ -45,6 +47,10 @@ class CUpdaterDlg : public QDialog, public updater::Displays {
   void StepProgress() override;
   void ShowMessageBox(std::string_view text) override;
   void SetCursor(updater::CursorShape shape) override;
+  bool EventsPending() override;
+  void ServeEvents() override;
+  void RunStarting() override;
+  void RunEnded() override;
 
   // The control with this identifier, or nullptr.
   QWidget* GetDlgItem(int id) const;
@@ -52,10 +58,11 @@ class CUpdaterDlg : public QDialog, public updater::Displays {
   const updater::DialogBaseUnits& base_units() const { return m_units; }
   const updater::ProgressModel& progress() const { return m_progress; }
   updater::UpdaterCore& core() { return m_core; }
-  bool IsRunning() const { return m_bRunning; }
+  const updater::WindowModel& model() const { return m_model; }
+  bool IsRunning() const { return m_model.running(); }
 
-  // Runs pending painting and timer events; the operator's input to this window and requests to
-  // close it are dropped while a run lasts. `dlg` is the CUpdaterDlg.
+  // The window model's pump: pending painting and timer events run; the operator's input to this
+  // window and requests to close it are dropped while a run lasts. `dlg` is the CUpdaterDlg.
   static void PumpHook(void* dlg);
 
   // The system-menu command: IDM_ABOUTBOX (low four bits ignored) opens the About box.
@@ -79,19 +86,18 @@ class CUpdaterDlg : public QDialog, public updater::Displays {
   void PlaceWindow();
   void SetControlText(int id, const QString& text);
   bool IsOwnInput(QObject* watched) const;
-  void PumpEvents();
 
   updater::FileChooser& m_chooser;
-  updater::SystemClock* m_pumpedClock = nullptr;  // the clock that holds our pump hook
   QIcon m_hIcon;
   updater::DialogBaseUnits m_units;
   updater::ProgressModel m_progress;
   QProgressBar* m_progressBar = nullptr;
-  bool m_bRunning = false;
   bool m_bWaitCursor = false;
   bool m_bShown = false;
   bool m_bExposed = false;
 
+  // What the core reports goes through the model to the widgets above.
+  updater::WindowModel m_model;
   // Last: it reports through the displays above from its first call.
   updater::UpdaterCore m_core;
 };

@@ -46,17 +46,14 @@ void EnsureCommonControls() {
 
 CUpdaterDlg::CUpdaterDlg(updater::PortDriver& driver, updater::Clock& clock,
                          updater::FileChooser& chooser, HINSTANCE instance)
-    : m_chooser(chooser), m_hInstance(ModuleOrDefault(instance)), m_core(*this, driver, clock) {
-  if (auto* systemClock = dynamic_cast<updater::SystemClock*>(&clock)) {
-    systemClock->SetPumpHook(&CUpdaterDlg::PumpHook, this);
-    m_pumpedClock = systemClock;
-  }
+    : m_chooser(chooser),
+      m_hInstance(ModuleOrDefault(instance)),
+      m_model(*this, clock),
+      m_core(m_model, driver, clock) {
   m_hIcon = LoadIconA(m_hInstance, MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
 CUpdaterDlg::~CUpdaterDlg() {
-  if (m_pumpedClock != nullptr)
-    m_pumpedClock->SetPumpHook(nullptr, nullptr);
   if (m_hWnd != nullptr && !m_bModal)
     DestroyWindow(m_hWnd);
 }
@@ -116,7 +113,7 @@ INT_PTR CUpdaterDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return OnCommand(wParam) ? TRUE : FALSE;
     case WM_CLOSE:
       // Refused while a run lasts; otherwise the default turns it into IDCANCEL.
-      return m_bRunning ? TRUE : FALSE;
+      return IsRunning() ? TRUE : FALSE;
     case WM_SETCURSOR:
       if (m_bWaitCursor) {
         ::SetCursor(LoadCursorA(nullptr, IDC_WAIT));
@@ -146,7 +143,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-  Enable(IDC_PROGRAM, false);
+  m_model.Enable(IDC_PROGRAM, false);
   m_core.InitState();
   if (auto* files = dynamic_cast<Win32FileChooser*>(&m_chooser))
     files->SetOwner(m_hWnd);
@@ -167,7 +164,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
 
 bool CUpdaterDlg::OnSysCommand(UINT nID, LPARAM) {
   const UINT command = nID & 0xFFF0u;
-  if (m_bRunning && (command == SC_CLOSE || command == IDM_ABOUTBOX))
+  if (IsRunning() && (command == SC_CLOSE || command == IDM_ABOUTBOX))
     return true;
   if (command == IDM_ABOUTBOX) {
     CAboutDlg about(m_hInstance);
@@ -211,7 +208,7 @@ bool CUpdaterDlg::OnCommand(WPARAM wParam) {
     case IDOK:
     case IDCANCEL:
       // The default handling ends the window, except in the middle of a run.
-      if (!m_bRunning)
+      if (!IsRunning())
         EndWith(id);
       return true;
     default:
@@ -227,25 +224,28 @@ void CUpdaterDlg::EndWith(INT_PTR result) {
 }
 
 void CUpdaterDlg::OnOpenFile() {
-  if (m_bRunning)
-    return;
-  m_core.OnOpenFile(m_chooser);
+  m_model.OnOpenFile([this] { m_core.OnOpenFile(m_chooser); });
 }
 
 void CUpdaterDlg::OnProgram() {
-  // A run started from within a run (a click sent while it waits) is refused, and so is a click
-  // sent to the button while it is disabled.
-  if (m_bRunning || !IsWindowEnabled(GetDlgItem(m_hWnd, IDC_PROGRAM)))
-    return;
-  m_bRunning = true;
-  m_core.OnProgram();
+  m_model.OnProgram([this] { m_core.OnProgram(); });
+}
+
+void CUpdaterDlg::RunEnded() {
   // Input made after the last wait of the run is the run's too.
   DropInput();
-  m_bRunning = false;
 }
 
 void CUpdaterDlg::PumpHook(void* dlg) {
-  static_cast<CUpdaterDlg*>(dlg)->PumpMessages();
+  static_cast<CUpdaterDlg*>(dlg)->m_model.Pump();
+}
+
+bool CUpdaterDlg::EventsPending() {
+  // A look that removes nothing and waits for nothing. It also lets the system take in what the
+  // window system holds for the thread (under Wine: X events, and the window's drawing flushed),
+  // as an empty PeekMessage does, where a pass of the pump would cost a dozen queue queries.
+  return MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+         WAIT_OBJECT_0;
 }
 
 void CUpdaterDlg::DropInput() {
@@ -258,7 +258,7 @@ void CUpdaterDlg::DropInput() {
   }
 }
 
-void CUpdaterDlg::PumpMessages() {
+void CUpdaterDlg::ServeEvents() {
   // Looking at the queue often enough is also what keeps the window system from marking the
   // window as not responding.
   DropInput();
@@ -338,13 +338,7 @@ void CUpdaterDlg::ApplyProgressPos() {
 }
 
 void CUpdaterDlg::ShowMessageBox(std::string_view text) {
-  // The wait cursor belongs to the window, not to the box the operator has to answer.
-  const bool wait = m_bWaitCursor;
-  if (wait)
-    SetCursor(updater::CursorShape::kArrow);
   MessageBoxA(m_hWnd, Terminated(text), updater::kApplicationName, MB_OK);
-  if (wait)
-    SetCursor(updater::CursorShape::kWait);
 }
 
 void CUpdaterDlg::SetCursor(updater::CursorShape shape) {

@@ -11,14 +11,15 @@
 #include "model/displays.h"
 #include "model/progress_model.h"
 #include "model/reporter.h"
+#include "model/window_model.h"
 #include "serial/clock.h"
 #include "serial/port_driver.h"
 #include "ui/win32/file_chooser.h"
 
 // The main window (IDD_UPDATER_DIALOG) as a Win32 dialog procedure. It owns the core by value and
-// shows the core's displays through the dialog's controls; texts go to the ANSI calls as the
-// Windows-1252 bytes they are.
-class CUpdaterDlg final : public updater::Displays {
+// shows the core's displays through the dialog's controls, through the window model that both
+// windows share; texts go to the ANSI calls as the Windows-1252 bytes they are.
+class CUpdaterDlg final : public updater::WindowToolkit {
  public:
   // The window over these ports, clock and file chooser (the program hands it the machine's own;
   // tests others). `instance` holds the dialog templates (the program's module when null). A
@@ -37,7 +38,7 @@ class CUpdaterDlg final : public updater::Displays {
   HWND Create(HWND parent = nullptr);
   HWND GetSafeHwnd() const { return m_hWnd; }
 
-  // updater::Displays
+  // updater::WindowToolkit: each a Win32 call, shown at once.
   void SetText(int id, std::string_view text) override;
   void SetNumber(int id, std::uint32_t value) override;
   void SetSignedNumber(int id, std::int32_t value) override;
@@ -48,15 +49,18 @@ class CUpdaterDlg final : public updater::Displays {
   void StepProgress() override;
   void ShowMessageBox(std::string_view text) override;
   void SetCursor(updater::CursorShape shape) override;
+  bool EventsPending() override;
+  // Paints and timers are served, the operator's input and close requests are dropped.
+  void ServeEvents() override;
+  void RunEnded() override;
 
   const updater::ProgressModel& progress() const { return m_progress; }
+  const updater::WindowModel& model() const { return m_model; }
   updater::UpdaterCore& core() { return m_core; }
-  bool IsRunning() const { return m_bRunning; }
+  bool IsRunning() const { return m_model.running(); }
 
-  // What the core runs while it waits: paints and timers are served, the operator's input and
-  // close requests are dropped. `dlg` is the CUpdaterDlg.
+  // The window model's pump, which the core runs while it waits. `dlg` is the CUpdaterDlg.
   static void PumpHook(void* dlg);
-  void PumpMessages();
 
   // Where the icon goes in a minimised window's client area of this size.
   static POINT IconOrigin(int width, int height, int cxIcon, int cyIcon);
@@ -80,17 +84,17 @@ class CUpdaterDlg final : public updater::Displays {
   const char* Terminated(std::string_view text);
 
   updater::FileChooser& m_chooser;
-  updater::SystemClock* m_pumpedClock = nullptr;  // the clock that holds our pump hook
   HINSTANCE m_hInstance;
   HWND m_hWnd = nullptr;
   HICON m_hIcon = nullptr;
   updater::ProgressModel m_progress;
   bool m_bModal = false;
-  bool m_bRunning = false;
   bool m_bWaitCursor = false;
   // The longest text a display receives: the whole image or the whole log, and a terminator.
   char m_text[updater::Reporter::kLogSize + 1] = {};
 
+  // What the core reports goes through the model to the controls above.
+  updater::WindowModel m_model;
   // Last: it reports through the displays above from its first call.
   updater::UpdaterCore m_core;
 };

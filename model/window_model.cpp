@@ -1,0 +1,109 @@
+#include "model/window_model.h"
+
+#include "model/resource.h"
+
+namespace updater {
+
+WindowModel::WindowModel(WindowToolkit& window, TickSource& clock)
+    : window_(window), clock_(clock) {
+  if (auto* pumping = dynamic_cast<PumpingClock*>(&clock)) {
+    pumping->SetPumpHook(&WindowModel::PumpHook, this);
+    pumped_ = pumping;
+  }
+}
+
+WindowModel::~WindowModel() {
+  if (pumped_ != nullptr)
+    pumped_->SetPumpHook(nullptr, nullptr);
+}
+
+void WindowModel::SetText(int id, std::string_view text) {
+  DrawPendingProgress();
+  window_.SetText(id, text);
+}
+
+void WindowModel::SetNumber(int id, std::uint32_t value) {
+  DrawPendingProgress();
+  window_.SetNumber(id, value);
+}
+
+void WindowModel::SetSignedNumber(int id, std::int32_t value) {
+  DrawPendingProgress();
+  window_.SetSignedNumber(id, value);
+}
+
+void WindowModel::Enable(int id, bool enabled) {
+  DrawPendingProgress();
+  if (id == IDC_PROGRAM)
+    programEnabled_ = enabled;
+  window_.Enable(id, enabled);
+}
+
+// The bar is brought up to date first, so that the window's own progress follows the same
+// arithmetic from the same state.
+void WindowModel::SetProgressRange(std::uint16_t upper) {
+  DrawPendingProgress();
+  progress_.SetRange(upper);
+  window_.SetProgressRange(upper);
+}
+
+void WindowModel::SetProgressStep(int step) {
+  DrawPendingProgress();
+  progress_.SetStep(step);
+  window_.SetProgressStep(step);
+}
+
+void WindowModel::SetProgressPos(int position) {
+  DrawPendingProgress();
+  progress_.SetPos(position);
+  window_.SetProgressPos(position);
+}
+
+void WindowModel::StepProgress() {
+  progress_.StepIt();
+  progressPending_ = true;
+  if (!everDrawn_ || clock_.TickCount() - lastDrawn_ >= kProgressRedrawMs)
+    DrawProgress();
+}
+
+void WindowModel::ShowMessageBox(std::string_view text) {
+  DrawPendingProgress();
+  // The wait cursor belongs to the window, not to the box the operator has to answer.
+  const bool wait = waitCursor_;
+  if (wait)
+    window_.SetCursor(CursorShape::kArrow);
+  window_.ShowMessageBox(text);
+  if (wait)
+    window_.SetCursor(CursorShape::kWait);
+}
+
+void WindowModel::SetCursor(CursorShape shape) {
+  DrawPendingProgress();
+  waitCursor_ = shape == CursorShape::kWait;
+  window_.SetCursor(shape);
+}
+
+void WindowModel::Pump() {
+  if (progressPending_ && clock_.TickCount() - lastDrawn_ >= kProgressRedrawMs)
+    DrawProgress();
+  if (window_.EventsPending())
+    window_.ServeEvents();
+}
+
+void WindowModel::PumpHook(void* model) {
+  static_cast<WindowModel*>(model)->Pump();
+}
+
+void WindowModel::DrawPendingProgress() {
+  if (progressPending_)
+    DrawProgress();
+}
+
+void WindowModel::DrawProgress() {
+  window_.SetProgressPos(progress_.position());
+  progressPending_ = false;
+  everDrawn_ = true;
+  lastDrawn_ = clock_.TickCount();
+}
+
+}  // namespace updater
