@@ -97,9 +97,13 @@ field_build_root() {
   tmp=$(mktemp -d "$field_cache/root.XXXXXX")
   local includes
   includes=$(IFS=,; echo "${field_guest_packages[*]}")
-  # The package lists are the ones this machine's apt uses; the archive's .debs are kept in
-  # CACHE/debs for the next build. Documentation, manual pages and translations are left out.
+  # The archive's .debs are kept in CACHE/debs for the next build. /usr is merged by mmdebstrap's
+  # own hook, as it is when no hook is named (otherwise usrmerge and Perl come in to do it);
+  # dpkg skips its fsync calls (eatmydata), the root being packed once built. Documentation,
+  # manual pages and translations are left out.
   if ! mmdebstrap --variant=minbase --mode=root --include="$includes" --include="$deb" \
+    --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
+    --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
     --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
     --aptopt='Acquire::Check-Valid-Until "false"' \
     --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
