@@ -3,6 +3,11 @@
 # the guest. Its lines to the rig go over the virtio console /dev/hvc0: "rig VERB ARGS..." asks
 # for something (one line comes back, "ok ..." or "error ..."); any other line the rig prints.
 
+# udev loads the virtio console's driver while the unit may already run.
+for ((field_i = 0; field_i < 1200; field_i++)); do
+  [ -c /dev/hvc0 ] && break
+  sleep 0.05
+done
 exec {field_fd}<>/dev/hvc0
 stty -F /dev/hvc0 raw -echo
 

@@ -206,7 +206,8 @@ field_boot() {
   cat >"$extra/etc/systemd/system/field-rig.service" <<EOF
 [Unit]
 Description=Field rig script
-After=systemd-udevd.service systemd-udev-trigger.service
+Wants=dev-hvc0.device
+After=dev-hvc0.device systemd-udevd.service systemd-udev-trigger.service
 [Service]
 Type=oneshot
 ExecStart=/usr/local/lib/field/main
