@@ -33,6 +33,7 @@ field_boot_timeout=240
 field_keep=0
 field_sim_pids=()
 field_qemu_pid=
+field_heard=
 
 field_log() { echo "$field_name: $*"; }
 
@@ -244,6 +245,7 @@ EOF
     </dev/null >"$field_work/qemu.log" 2>&1 &
   field_qemu_pid=$!
   field_boot_started=$SECONDS
+  field_heard=
   exec {field_ctl_out}<>"$field_work/ctl.out"
   exec {field_ctl_in}<>"$field_work/ctl.in"
 }
@@ -260,7 +262,14 @@ field_serve() {
       field_log "the guest stopped" >&2
       return 1
     fi
-    IFS= read -r -t 1 line <&"$field_ctl_out" || continue
+    if ! IFS= read -r -t 1 line <&"$field_ctl_out"; then
+      if [ -z "$field_heard" ] && [ $((SECONDS - field_boot_started)) -gt "$field_boot_timeout" ]; then
+        field_log "the guest said nothing within $field_boot_timeout s of its start" >&2
+        return 1
+      fi
+      continue
+    fi
+    field_heard=1
     line=${line%$'\r'}
     case "$line" in
       "rig done"*) return 0 ;;
