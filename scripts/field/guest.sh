@@ -19,7 +19,7 @@ say() { echo "$*" >&"$field_fd"; }
 rig() {
   local reply
   say "rig $*"
-  [ "$1" = done ] && return 0
+  [ "$1" = "done" ] && return 0
   IFS= read -r reply <&"$field_fd" || return 1
   reply=${reply%$'\r'}
   case "$reply" in

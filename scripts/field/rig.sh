@@ -20,6 +20,7 @@
 # with --keep does the same by hand inside the guest.
 
 field_name=${field_name:-$(basename "$0")}
+field_lib_dir=${field_lib_dir:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
 field_guest_packages=(udev systemd-sysv kmod)
 # The kernel modules the guest loads: the USB host and serial drivers, and the virtio console that
 # carries the rig's requests (a console no port list counts as a serial port).
@@ -37,7 +38,8 @@ field_heard=
 
 field_log() { echo "$field_name: $*"; }
 
-# field_host_packages: what the rig needs on this machine.
+# What the rig needs on this machine.
+# shellcheck disable=SC2034  # used by the scripts that source this
 field_host_packages=(qemu-system-x86 mmdebstrap cpio python3)
 
 # field_prepare CACHE DEB : sets field_vmlinuz, field_initrd and field_sim (the package's
@@ -62,7 +64,10 @@ field_kernel() {
       sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*\)$/\1/p' | head -n1)
   fi
   version=$(apt-cache policy "$pkg" | sed -n 's/^ *Candidate: //p')
-  [ -n "$pkg" ] && [ -n "$version" ] || { field_log "no linux-image-amd64 in apt's lists" >&2; return 1; }
+  if [ -z "$pkg" ] || [ -z "$version" ]; then
+    field_log "no linux-image-amd64 in apt's lists" >&2
+    return 1
+  fi
   dir="$field_cache/kernel-${pkg}_$version"
   field_kver=${pkg#linux-image-}
   if ! [ -f "$dir/done" ]; then
@@ -221,6 +226,7 @@ EOF
   append="$append systemd.mask=serial-getty@hvc0.service"
   if [ "$field_keep" -eq 1 ]; then
     mkdir -p "$extra/etc/systemd/system/serial-getty@ttyS0.service.d"
+    # shellcheck disable=SC2016  # $TERM is systemd's to expand
     printf '[Service]\nExecStart=\nExecStart=-/sbin/agetty --autologin root --keep-baud 115200,57600,38400,9600 %%I $TERM\n' \
       >"$extra/etc/systemd/system/serial-getty@ttyS0.service.d/autologin.conf"
   else
