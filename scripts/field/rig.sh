@@ -1,0 +1,397 @@
+# shellcheck shell=bash
+# The field rig, sourced after scripts/lib.sh; not run. A guest machine made only of Debian 12's
+# packages: its own kernel (linux-image-amd64) and a minimal root with udev, systemd and the
+# project's package installed by apt, run by QEMU without an accelerator; the device simulator
+# runs on this machine behind emulated USB serial adapters (FTDI, so the guest's ftdi_sio driver
+# takes them) on the guest's xHCI bus, plugged in and pulled out over QEMU's monitor. Nothing in
+# it touches a serial port of this machine.
+#
+#   field_prepare CACHE DEB     the kernel and the guest's root, cached under CACHE
+#   field_boot WORK GUEST_SCRIPT [FILE...]   boots the guest in the empty folder WORK (the run's
+#                               own), with GUEST_SCRIPT run as a oneshot unit once the guest is
+#                               up and FILEs copied into its /srv/field/
+#   field_serve [SECONDS]       serves the guest's requests until it says "rig done" (0), the time
+#                               runs out or the guest stops (1); every other line it sends is
+#                               handed to field_on_line (default: printed)
+#   field_plug SOCKET [SIM OPTION...] / field_pull SOCKET   an adapter in or out, from here
+#   field_stop                  ends the guest and every simulator
+#
+# The guest asks through its lines of scripts/field/guest.sh (rig plug, rig pull, ...); a person
+# with --keep does the same by hand inside the guest.
+
+field_name=${field_name:-$(basename "$0")}
+field_lib_dir=${field_lib_dir:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
+field_guest_packages=(udev systemd-sysv kmod)
+# The kernel modules the guest loads: the USB host and serial drivers, and the virtio console that
+# carries the rig's requests (a console no port list counts as a serial port).
+field_modules=(drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/host/xhci-hcd
+               drivers/usb/host/xhci-pci drivers/usb/serial/usbserial drivers/usb/serial/ftdi_sio
+               drivers/virtio/virtio drivers/virtio/virtio_ring drivers/virtio/virtio_pci
+               drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci_legacy_dev
+               drivers/char/virtio_console)
+field_memory_mb=1536
+field_boot_timeout=240
+field_keep=0
+field_sim_pids=()
+field_qemu_pid=
+field_heard=
+
+field_log() { echo "$field_name: $*"; }
+
+# What the rig needs on this machine.
+# shellcheck disable=SC2034  # used by the scripts that source this
+field_host_packages=(qemu-system-x86 mmdebstrap cpio python3)
+
+# field_prepare CACHE DEB : sets field_vmlinuz, field_initrd and field_sim (the package's
+# simulator, unpacked to run here), building what the cache lacks.
+field_prepare() {
+  field_cache=$1
+  local deb=$2
+  mkdir -p "$field_cache"
+  field_kernel || return 1
+  field_root "$deb" || return 1
+}
+
+# field_kernel : the kernel of Debian's linux-image-amd64 and the modules the guest needs, in
+# CACHE/kernel-<package>_<version>/.
+field_kernel() {
+  local pkg version dir tmp m
+  pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*\)$/\1/p' | head -n1)
+  if [ -z "$pkg" ]; then
+    env DEBIAN_FRONTEND=noninteractive apt-get update -q </dev/null >/dev/null
+    pkg=$(apt-cache depends linux-image-amd64 |
+      sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*\)$/\1/p' | head -n1)
+  fi
+  version=$(apt-cache policy "$pkg" | sed -n 's/^ *Candidate: //p')
+  if [ -z "$pkg" ] || [ -z "$version" ]; then
+    field_log "no linux-image-amd64 in apt's lists" >&2
+    return 1
+  fi
+  dir="$field_cache/kernel-${pkg}_$version"
+  field_kver=${pkg#linux-image-}
+  if ! [ -f "$dir/done" ]; then
+    field_log "unpacking $pkg $version"
+    rm -rf "$dir"
+    tmp=$(mktemp -d "$field_cache/kernel.XXXXXX")
+    chmod 755 "$tmp"  # apt's download user writes there
+    (cd "$tmp" && apt-get download -q "$pkg=$version" </dev/null >/dev/null 2>&1) ||
+      { rm -rf "$tmp"; field_log "apt-get download $pkg failed" >&2; return 1; }
+    dpkg-deb -x "$tmp"/*.deb "$tmp/x"
+    mkdir -p "$dir/modules"
+    cp "$tmp/x/boot/vmlinuz-$field_kver" "$dir/vmlinuz"
+    for m in "${field_modules[@]}"; do
+      mkdir -p "$dir/modules/kernel/$(dirname "$m")"
+      cp "$tmp/x/lib/modules/$field_kver/kernel/$m.ko" "$dir/modules/kernel/$m.ko"
+    done
+    cp "$tmp/x/lib/modules/$field_kver"/modules.{order,builtin,builtin.modinfo} "$dir/modules/"
+    rm -rf "$tmp"
+    touch "$dir/done"
+  fi
+  field_vmlinuz="$dir/vmlinuz"
+  field_kmodules="$dir/modules"
+}
+
+# field_build_root DEB OUT : the guest's root as an initramfs (newc cpio, uncompressed: the
+# guest unpacks it faster than it would decompress it) holding a minimal Debian 12 with udev,
+# systemd and DEB installed by apt, its dependencies with it; /init is systemd. The guest opens
+# no window: the graphics drivers that Qt's platform plugins bring (Mesa's, with LLVM, over half
+# of the root) are left out.
+field_build_root() {
+  local deb=$1 out=$2 debs="$field_cache/debs" tmp
+  mkdir -p "$debs"
+  tmp=$(mktemp -d "$field_cache/root.XXXXXX")
+  local includes
+  includes=$(IFS=,; echo "${field_guest_packages[*]}")
+  # The archive's .debs are kept in CACHE/debs for the next build. /usr is merged by mmdebstrap's
+  # own hook, as it is when no hook is named (otherwise usrmerge and Perl come in to do it);
+  # dpkg skips its fsync calls (eatmydata), the root being packed once built. Documentation,
+  # manual pages and translations are left out.
+  if ! mmdebstrap --variant=minbase --mode=root --include="$includes" --include="$deb" \
+    --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
+    --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
+    --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
+    --aptopt='Acquire::Check-Valid-Until "false"' \
+    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+    --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
+    --dpkgopt='path-exclude=/usr/lib/x86_64-linux-gnu/dri/*' \
+    --dpkgopt='path-exclude=/usr/lib/x86_64-linux-gnu/libLLVM*' \
+    --dpkgopt='path-exclude=/usr/lib/x86_64-linux-gnu/libz3.so*' \
+    --skip=essential/unlink \
+    --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\"" \
+    --setup-hook="sync-in '$debs' /var/cache/apt/archives/" \
+    --customize-hook="sync-out /var/cache/apt/archives '$debs'" \
+    --customize-hook="mkdir -p \"\$1/lib/modules/$field_kver\"" \
+    --customize-hook="sync-in '$field_kmodules' /lib/modules/$field_kver" \
+    --customize-hook="chroot \"\$1\" depmod $field_kver" \
+    --customize-hook="ln -sfn /lib/systemd/systemd \"\$1/init\"" \
+    --customize-hook="echo field >\"\$1/etc/hostname\"" \
+    bookworm "$tmp/root" </dev/null >"$tmp/mmdebstrap.log" 2>&1; then
+    tail -n 30 "$tmp/mmdebstrap.log" >&2
+    rm -rf "$tmp"
+    return 1
+  fi
+  (cd "$tmp/root" && find . -print0 | LC_ALL=C sort -z | cpio -o -0 -H newc --quiet) >"$out.new"
+  mv "$out.new" "$out"
+  rm -rf "$tmp"
+}
+
+# field_root DEB : sets field_initrd, the cached root for this DEB, kernel and recipe (a changed
+# package rebuilds the root, not the kernel; the archive's .debs come from the cache).
+field_root() {
+  local deb key
+  deb=$(realpath "$1")
+  key=$({
+    sha256sum <"$deb"
+    echo "$field_kver ${field_guest_packages[*]} ${field_modules[*]}"
+    declare -f field_build_root
+    dpkg-query -W mmdebstrap
+  } | sha256sum | cut -c1-16)
+  field_initrd="$field_cache/root-$key.cpio"
+  if ! [ -f "$field_initrd" ]; then
+    field_log "building the guest's root with $(basename "$deb") (mmdebstrap)"
+    local started=$SECONDS
+    find "$field_cache" -maxdepth 1 -name 'root-*.cpio' -delete
+    field_build_root "$deb" "$field_initrd" || { field_log "the guest's root failed" >&2; return 1; }
+    field_log "root built in $((SECONDS - started)) s ($(du -m "$field_initrd" | cut -f1) MB)"
+  fi
+  # The package's simulator, to run here behind the adapters.
+  field_sim_dir="$field_cache/sim-$(sha256sum <"$deb" | cut -c1-16)"
+  if ! [ -x "$field_sim_dir/usr/bin/sim47913" ]; then
+    rm -rf "$field_cache"/sim-*
+    dpkg-deb -x "$deb" "$field_sim_dir"
+  fi
+  field_sim="$field_sim_dir/usr/bin/sim47913"
+}
+
+# field_qmp COMMAND_JSON... : sends each command to QEMU's monitor; prints each "return" as
+# JSON, fails at the first error.
+field_qmp() {
+  python3 - "$field_work/qmp.sock" "$@" <<'EOF'
+import json, socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+f = s.makefile("rw")
+def answer():
+    while True:
+        line = f.readline()
+        if not line:
+            sys.exit("the monitor closed")
+        m = json.loads(line)
+        if "event" not in m:
+            return m
+answer()
+for command in ['{"execute":"qmp_capabilities"}'] + sys.argv[2:]:
+    f.write(command + "\n")
+    f.flush()
+    m = answer()
+    if "error" in m:
+        sys.exit(m["error"].get("desc", "error"))
+    if command is not None and "qmp_capabilities" not in command:
+        print(json.dumps(m.get("return")))
+EOF
+}
+
+# field_boot WORK GUEST_SCRIPT [FILE...] : starts the guest (QEMU in the background, pid in
+# field_qemu_pid). The console (the guest's ttyS0, a 16550A) goes to WORK/console.log, or with
+# field_keep=1 to a pseudo-terminal of the rig's own as well, with root logged in on it.
+field_boot() {
+  field_work=$1
+  local guest_script=$2 extra="$1/extra" f
+  shift 2
+  mkdir -p "$extra/srv/field" "$extra/etc/systemd/system/multi-user.target.wants" \
+    "$extra/usr/local/lib/field" "$extra/usr/local/bin"
+  cp "$field_lib_dir/guest.sh" "$extra/usr/local/lib/field/guest.sh"
+  cp "$guest_script" "$extra/usr/local/lib/field/main"
+  chmod 755 "$extra/usr/local/lib/field/main"
+  for f in "$@"; do cp "$f" "$extra/srv/field/"; done
+  chmod -R a+rX "$extra/srv/field"
+  # "rig" for a person in the guest, the same requests the scripts make.
+  printf '#!/bin/bash\n. /usr/local/lib/field/guest.sh\nrig "$@"\n' >"$extra/usr/local/bin/rig"
+  chmod 755 "$extra/usr/local/bin/rig"
+  cat >"$extra/etc/systemd/system/field-rig.service" <<EOF
+[Unit]
+Description=Field rig script
+Wants=dev-hvc0.device
+After=dev-hvc0.device systemd-udevd.service systemd-udev-trigger.service
+[Service]
+Type=oneshot
+ExecStart=/usr/local/lib/field/main
+StandardInput=null
+StandardOutput=journal+console
+Environment=FIELD_KEEP=$field_keep
+EOF
+  ln -s ../field-rig.service "$extra/etc/systemd/system/multi-user.target.wants/field-rig.service"
+  local append="console=ttyS0 panic=-1 quiet systemd.show_status=0"
+  append="$append systemd.mask=serial-getty@hvc0.service"
+  if [ "$field_keep" -eq 1 ]; then
+    mkdir -p "$extra/etc/systemd/system/serial-getty@ttyS0.service.d"
+    # shellcheck disable=SC2016  # $TERM is systemd's to expand
+    printf '[Service]\nExecStart=\nExecStart=-/sbin/agetty --autologin root --keep-baud 115200,57600,38400,9600 %%I $TERM\n' \
+      >"$extra/etc/systemd/system/serial-getty@ttyS0.service.d/autologin.conf"
+  else
+    append="$append systemd.mask=serial-getty@ttyS0.service"
+  fi
+  # The guest's extra files as a second archive after the root: the kernel unpacks both.
+  (cd "$extra" && find . -print0 | cpio -o -0 -H newc --quiet -R 0:0) >"$field_work/extra.cpio"
+  cat "$field_initrd" "$field_work/extra.cpio" >"$field_work/initrd"
+  mkfifo "$field_work/ctl.in" "$field_work/ctl.out"
+  local console=(-serial "file:$field_work/console.log")
+  if [ "$field_keep" -eq 1 ]; then
+    console=(-chardev "pty,id=con,logfile=$field_work/console.log" -serial chardev:con)
+  fi
+  qemu-system-x86_64 -accel tcg -m "$field_memory_mb" -smp 1 -nodefaults -no-reboot \
+    -display none -vga none -nic none \
+    -kernel "$field_vmlinuz" -initrd "$field_work/initrd" -append "$append" \
+    "${console[@]}" \
+    -qmp "unix:$field_work/qmp.sock,server=on,wait=off" \
+    -device qemu-xhci,id=xhci \
+    -device virtio-serial-pci -chardev "pipe,id=ctl,path=$field_work/ctl" \
+    -device virtconsole,chardev=ctl \
+    </dev/null >"$field_work/qemu.log" 2>&1 &
+  field_qemu_pid=$!
+  field_boot_started=$SECONDS
+  field_heard=
+  exec {field_ctl_out}<>"$field_work/ctl.out"
+  exec {field_ctl_in}<>"$field_work/ctl.in"
+}
+
+# field_on_line LINE : what the guest sends that is no request; scripts may redefine it.
+field_on_line() { echo "$1"; }
+
+# field_serve [SECONDS] : answers the guest's requests (each "rig VERB ARGS..." gets one line,
+# "ok ..." or "error ...").
+field_serve() {
+  local limit=${1:-3600} line reply deadline=$((SECONDS + ${1:-3600}))
+  while [ $SECONDS -lt $deadline ]; do
+    if ! kill -0 "$field_qemu_pid" 2>/dev/null; then
+      field_log "the guest stopped" >&2
+      return 1
+    fi
+    if ! IFS= read -r -t 1 line <&"$field_ctl_out"; then
+      if [ -z "$field_heard" ] && [ $((SECONDS - field_boot_started)) -gt "$field_boot_timeout" ]; then
+        field_log "the guest said nothing within $field_boot_timeout s of its start" >&2
+        return 1
+      fi
+      continue
+    fi
+    field_heard=1
+    line=${line%$'\r'}
+    case "$line" in
+      "rig done"*) return 0 ;;
+      "rig "*)
+        # Not in a subshell: the simulators it starts are this shell's to stop.
+        # shellcheck disable=SC2086  # the guest's words
+        if field_request ${line#rig } >"$field_work/reply" 2>&1; then
+          reply="ok $(tr '\n' ' ' <"$field_work/reply")"
+        else
+          reply="error $(tr '\n' ' ' <"$field_work/reply")"
+        fi
+        echo "${reply% }" >&"$field_ctl_in"
+        ;;
+      *) field_on_line "$line" ;;
+    esac
+  done
+  field_log "no end from the guest within $limit s" >&2
+  return 1
+}
+
+# field_request VERB ARGS... : one request of the guest.
+#   up                       the guest is up (answered with the boot's seconds)
+#   plug SOCKET [SIM OPTION...]   a simulator behind a new adapter in SOCKET (1 to 4)
+#   pull SOCKET              the adapter out of SOCKET (its simulator stopped)
+#   pull-after SOCKET N      the adapter out of SOCKET once its simulator has written N bytes
+#   saved SOCKET FILE        "same" when SOCKET's simulator saved exactly /srv/field/FILE
+field_request() {
+  case "$1" in
+    up) echo "$((SECONDS - field_boot_started))" ;;
+    plug) shift; field_plug "$@" ;;
+    pull) field_pull "$2" ;;
+    pull-after) field_pull_after "$2" "$3" ;;
+    saved)
+      if ! [ -f "$field_work/saved-$2.bin" ]; then
+        echo missing
+      elif cmp -s "$field_work/saved-$2.bin" "$field_work/extra/srv/field/$3"; then
+        echo same
+      else
+        echo differs
+      fi
+      rm -f "$field_work/saved-$2.bin"
+      ;;
+    *) echo "unknown request $1"; return 1 ;;
+  esac
+}
+
+# field_plug SOCKET [SIM OPTION...] : starts a simulator (it saves each complete image in
+# WORK/saved-SOCKET.bin and writes each byte's time to WORK/trace-SOCKET) and plugs an adapter
+# leading to its terminal into SOCKET; the adapter's USB serial number is FIELD-SOCKET.
+field_plug() {
+  local socket=$1 out i pty
+  shift
+  field_pull "$socket" >/dev/null 2>&1 || true
+  out="$field_work/sim-$socket.out"
+  rm -f "$field_work/saved-$socket.bin" "$field_work/trace-$socket"
+  "$field_sim" --timeout 1800 --save "$field_work/saved-$socket.bin" \
+    --trace-writes "$field_work/trace-$socket" "$@" </dev/null >"$out" 2>"$out.err" &
+  field_sim_pids[socket]=$!
+  for ((i = 0; i < 100; i++)); do
+    pty=$(head -n1 "$out")
+    [ -n "$pty" ] && break
+    sleep 0.05
+  done
+  [ -n "$pty" ] || { cat "$out.err"; return 1; }
+  field_qmp \
+    "{\"execute\":\"chardev-add\",\"arguments\":{\"id\":\"line$socket\",\"backend\":{\"type\":\"serial\",\"data\":{\"device\":\"$pty\"}}}}" \
+    "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",\"id\":\"adapter$socket\",\"chardev\":\"line$socket\",\"bus\":\"xhci.0\",\"port\":\"$socket\",\"serial\":\"FIELD-$socket\"}}" \
+    >/dev/null
+}
+
+# field_pull SOCKET : the adapter out of SOCKET, its line and simulator gone.
+field_pull() {
+  local socket=$1 i
+  field_qmp "{\"execute\":\"device_del\",\"arguments\":{\"id\":\"adapter$socket\"}}" \
+    >/dev/null 2>&1 || true
+  for ((i = 0; i < 50; i++)); do
+    field_qmp "{\"execute\":\"chardev-remove\",\"arguments\":{\"id\":\"line$socket\"}}" \
+      >/dev/null 2>&1 && break
+    field_qmp '{"execute":"query-chardev"}' 2>/dev/null | grep -q "\"line$socket\"" || break
+    sleep 0.05
+  done
+  if [ -n "${field_sim_pids[socket]:-}" ]; then
+    kill "${field_sim_pids[socket]}" 2>/dev/null || true
+    wait "${field_sim_pids[socket]}" 2>/dev/null || true
+    unset "field_sim_pids[socket]"
+  fi
+}
+
+# field_pull_after SOCKET N : in the background, pulls SOCKET's adapter the moment its simulator
+# has written N bytes (within a few milliseconds: the trace is read every 2 ms).
+field_pull_after() {
+  local socket=$1 count=$2 trace="$field_work/trace-$1"
+  (
+    for ((i = 0; i < 60000; i++)); do
+      [ -f "$trace" ] && [ "$(wc -l <"$trace")" -ge "$count" ] && break
+      sleep 0.002
+    done
+    field_qmp "{\"execute\":\"device_del\",\"arguments\":{\"id\":\"adapter$socket\"}}" >/dev/null
+  ) </dev/null >/dev/null 2>&1 &
+}
+
+# field_stop : the guest and every simulator ended (QEMU asked to quit, then killed).
+field_stop() {
+  local pid i
+  if [ -n "$field_qemu_pid" ] && kill -0 "$field_qemu_pid" 2>/dev/null; then
+    field_qmp '{"execute":"quit"}' >/dev/null 2>&1 || true
+    for ((i = 0; i < 50; i++)); do
+      kill -0 "$field_qemu_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$field_qemu_pid" 2>/dev/null || true
+    wait "$field_qemu_pid" 2>/dev/null || true
+  fi
+  field_qemu_pid=
+  for pid in "${field_sim_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  field_sim_pids=()
+}
