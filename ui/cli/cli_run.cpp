@@ -293,11 +293,12 @@ class Session {
     return failed > 0 ? lastFailure : (logFailed_ ? kExitInternal : kExitSuccess);
   }
 
-  // Waits, without a word, until the last device has gone. A USB adapter's port comes and goes
-  // with it, and its COM name can pass to the next adapter plugged in: such a port is judged by
-  // the machine's port list alone (absent, or another device under the name), never by a probe,
-  // whose byte would reach the next device as part of an exchange. A fixed port stays listed
-  // whatever is plugged into it: there the device is gone when it no longer answers the probe.
+  // Waits, without a word, until the last device has gone: until it no longer answers the
+  // probe. A USB adapter's port comes and goes with it, and its COM name can pass at once to the
+  // next adapter plugged in, which would take the probe's byte as part of an exchange and hang.
+  // Such a port is also watched in the machine's port list between the probes: once it is
+  // missing or another device holds its name, the device is gone without another probe. A probe
+  // in flight holds the old device's handle, which its pulling leaves hung up.
   void WaitUntilGone() {
     PortInfo programmed;
     const bool removable = ListedPort(programmed) && programmed.vendorId != 0;
@@ -305,17 +306,24 @@ class Session {
     std::snprintf(note, sizeof note, "Retire el equipo de %s para programar el siguiente",
                   lastPort_);
     displays_.Note(note);
-    if (removable) {
-      PortInfo now;
-      while (!clock_.Interrupted() && ListedPort(now) && SameDevice(now, programmed))
-        clock_.Sleep(kGoneListPauseMs);
-      return;
-    }
     const char* open = named_ != nullptr ? named_->open : lastPort_;
     displays_.SetMuted(true);
-    while (!clock_.Interrupted() && core_->m_link.FindDeviceOn(open, lastPort_)) {
+    for (;;) {
+      if (removable) {
+        PortInfo now;
+        for (std::uint32_t waited = 0; waited < kGonePauseMs; waited += kGoneListPauseMs) {
+          if (clock_.Interrupted() || !ListedPort(now) || !SameDevice(now, programmed))
+            break;
+          clock_.Sleep(kGoneListPauseMs);
+        }
+        if (!ListedPort(now) || !SameDevice(now, programmed))
+          break;
+      }
+      if (clock_.Interrupted() || !core_->m_link.FindDeviceOn(open, lastPort_))
+        break;
       core_->m_link.ClosePort();
-      clock_.Sleep(kGonePauseMs);
+      if (!removable)
+        clock_.Sleep(kGonePauseMs);
     }
     displays_.SetMuted(false);
   }
