@@ -61,6 +61,20 @@ class FakePlatform final : public Platform {
     return &driver;
   }
   int ListPorts(updater::PortInfo* list, int capacity) override {
+    if (usbSerials) {
+      // The fake ports as USB adapters: only the present ones, each with its serial number.
+      int count = 0;
+      for (int i = 0; i < 4 && count < capacity; ++i) {
+        if (!driver.port(i).present)
+          continue;
+        updater::PortInfo& info = list[count++];
+        info = updater::PortInfo{i + 1,    "", "/dev/ttyUSB0", "ftdi_sio", "FTDI",
+                                 "FT232R", "", 0x0403,         0x6001};
+        updater::FormatComName(i + 1, info.name);
+        std::snprintf(info.serialNumber, sizeof info.serialNumber, "%s", usbSerials[i]);
+      }
+      return count;
+    }
     if (capacity < 1)
       return 0;
     list[0] = updater::PortInfo{1,        "COM1", "/dev/ttyUSB0", "ftdi_sio", "FTDI",
@@ -101,6 +115,7 @@ class FakePlatform final : public Platform {
   std::vector<std::string> records;
   std::vector<std::string> journal;
   bool failAppend = false;
+  const char** usbSerials = nullptr;  // when set, ListPorts lists the present ports as USB ones
 
  private:
   StoppableClock clock_{base, stop};
@@ -527,6 +542,37 @@ TEST_F(RunCliTest, LoopFlashesOneDeviceAfterAnotherAndCountsThem) {
   EXPECT_NE(platform.out.error.find("Equipos programados: 1 correctos, 1 con fallo"),
             std::string::npos);
   EXPECT_EQ(Result(), "{\"event\":\"summary\",\"succeeded\":1,\"failed\":1}");
+}
+
+TEST_F(RunCliTest, LoopTakesAnotherAdapterUnderTheSameComNameForTheNextDevice) {
+  const char* serials[4] = {"", "A", "", ""};
+  platform.usbSerials = serials;
+  AttachDevice(1);
+  int removals = 0;
+  platform.out.onError = [&](std::string_view text) {
+    if (text.find("Esperando") != std::string_view::npos)
+      platform.stop = true;
+    if (text.find("Retire el equipo de COM2") == std::string_view::npos)
+      return;
+    if (++removals == 1) {
+      // Pulled, and at once another adapter takes COM2 and the same device path.
+      serials[1] = "B";
+      AttachDevice(1);
+    } else {
+      // Unplugged from its adapter, which stays: only the probe can tell.
+      platform.driver.port(1).peer = nullptr;
+    }
+  };
+  EXPECT_EQ(Invoke({"--loop", "--json", "--log", "r", Image(300)}), kExitSuccess);
+  ASSERT_EQ(platform.records.size(), 2u);
+  for (const std::string& record : platform.records)
+    EXPECT_NE(record.find("\"ok\":true,\"exit_code\":0,\"port\":\"COM2\""), std::string::npos)
+        << record;
+  // A search for each device, and one more that waits after the second was unplugged.
+  EXPECT_EQ(Count(platform.out.error, "Probando COM2"), 3);
+  EXPECT_EQ(Count(platform.out.error, "Esperando un equipo"), 1);
+  EXPECT_NE(platform.out.error.find("Equipos programados: 2 correctos, 0 con fallo"),
+            std::string::npos);
 }
 
 TEST_F(RunCliTest, AFailedRecordTurnsASuccessIntoAnInternalFailure) {

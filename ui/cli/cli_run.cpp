@@ -18,6 +18,9 @@ namespace {
 constexpr char kProgramName[] = "actualizador-cli";
 // Between two probes of a device that is still there after its run.
 constexpr std::uint32_t kGonePauseMs = 1000;
+// Between two looks at the port list for a USB device that is still there: short enough to see
+// its port missing before another adapter plugged in at once takes its COM name.
+constexpr std::uint32_t kGoneListPauseMs = 100;
 constexpr int kMaxListedPorts = 64;
 
 void PrintError(Console& console, const char* text) {
@@ -290,19 +293,56 @@ class Session {
     return failed > 0 ? lastFailure : (logFailed_ ? kExitInternal : kExitSuccess);
   }
 
-  // Probes the port of the last device, without a word, until no device answers there.
+  // Waits, without a word, until the last device has gone: until it no longer answers the
+  // probe. A USB adapter's port comes and goes with it, and its COM name can pass at once to the
+  // next adapter plugged in, which would take the probe's byte as part of an exchange and hang.
+  // Such a port is also watched in the machine's port list between the probes: once it is
+  // missing or another device holds its name, the device is gone without another probe. A probe
+  // in flight holds the old device's handle, which its pulling leaves hung up.
   void WaitUntilGone() {
+    PortInfo programmed;
+    const bool removable = ListedPort(programmed) && programmed.vendorId != 0;
     char note[NamedPort::kNameSize + 64];
     std::snprintf(note, sizeof note, "Retire el equipo de %s para programar el siguiente",
                   lastPort_);
     displays_.Note(note);
     const char* open = named_ != nullptr ? named_->open : lastPort_;
     displays_.SetMuted(true);
-    while (!clock_.Interrupted() && core_->m_link.FindDeviceOn(open, lastPort_)) {
+    for (;;) {
+      if (removable) {
+        PortInfo now;
+        for (std::uint32_t waited = 0; waited < kGonePauseMs; waited += kGoneListPauseMs) {
+          if (clock_.Interrupted() || !ListedPort(now) || !SameDevice(now, programmed))
+            break;
+          clock_.Sleep(kGoneListPauseMs);
+        }
+        if (!ListedPort(now) || !SameDevice(now, programmed))
+          break;
+      }
+      if (clock_.Interrupted() || !core_->m_link.FindDeviceOn(open, lastPort_))
+        break;
       core_->m_link.ClosePort();
-      clock_.Sleep(kGonePauseMs);
+      if (!removable)
+        clock_.Sleep(kGonePauseMs);
     }
     displays_.SetMuted(false);
+  }
+
+  // The machine's entry for the last device's port: by its path when named so, else by COM name.
+  bool ListedPort(PortInfo& found) {
+    const int count = platform_.ListPorts(listed_, kMaxListedPorts);
+    for (int i = 0; i < count; ++i) {
+      if (std::strcmp(lastPort_, lastPort_[0] == '/' ? listed_[i].path : listed_[i].name) == 0) {
+        found = listed_[i];
+        return true;
+      }
+    }
+    return false;
+  }
+
+  static bool SameDevice(const PortInfo& a, const PortInfo& b) {
+    return std::strcmp(a.path, b.path) == 0 && std::strcmp(a.serialNumber, b.serialNumber) == 0 &&
+           a.vendorId == b.vendorId && a.productId == b.productId;
   }
 
   // The run's record in the log (--log) and on standard output (--json), and its failure. A
@@ -424,6 +464,7 @@ class Session {
   char started_[32] = {};
   bool connected_ = false;
   char lastPort_[NamedPort::kNameSize] = {};
+  PortInfo listed_[kMaxListedPorts];
   bool logFailed_ = false;
   JsonLine record_;
   char journalPort_[NamedPort::kNameSize * 2] = {};
