@@ -53,7 +53,7 @@ TEST_P(DeviceHangsUp, RunEndsThePortIsFreeAndTheNextRunSucceeds) {
   EXPECT_FALSE(core->m_link.IsOpen());
   EXPECT_EQ(displays.cursor, updater::CursorShape::kArrow);
   EXPECT_EQ(dropping.Wait(20000), 2);
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(SettledDescriptorCount(descriptors), descriptors);
 
   support::SimProcess back;
   StartSim(back, {"--link", link, "--save", dir + "/saved.bin"});
@@ -62,7 +62,7 @@ TEST_P(DeviceHangsUp, RunEndsThePortIsFreeAndTheNextRunSucceeds) {
   ASSERT_FALSE(LogFrom(before).empty());
   EXPECT_EQ(LogFrom(before).back(), "Descarga correcta\n");
   EXPECT_EQ(back.Wait(20000), 0);
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(SettledDescriptorCount(descriptors), descriptors);
 }
 
 const char* const kLost = "Se perdi\xF3 la conexi\xF3n con COM1\n";
@@ -115,7 +115,7 @@ TEST_F(PtyFaultTest, DeviceHangingUpMidEchoEndsTheRunAtOnceAsALostLine) {
   EXPECT_EQ(core->last_outcome(), updater::RunOutcome::kLineLost);
   EXPECT_FALSE(core->m_link.IsOpen());
   // Less the device's own end of the line, which its hang-up closed.
-  EXPECT_EQ(OpenDescriptorCount(), descriptors - 1);
+  EXPECT_EQ(SettledDescriptorCount(descriptors - 1), descriptors - 1);
 
   PointLink(link, back.path());
   core->OnProgram();
@@ -153,13 +153,13 @@ TEST_P(LineNoise, SpoilsOnlyTheExchangeItLandsIn) {
   EXPECT_EQ(displays.messageBoxes, c.messageBoxes);
   EXPECT_FALSE(core->m_link.IsOpen());
   EXPECT_TRUE(PortIsFree(device.path()));
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(SettledDescriptorCount(descriptors), descriptors);
 
   const std::size_t before = Log().size();
   core->OnProgram();
   ASSERT_FALSE(LogFrom(before).empty());
   EXPECT_EQ(LogFrom(before).back(), "Descarga correcta\n");
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(SettledDescriptorCount(descriptors), descriptors);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -234,7 +234,7 @@ TEST_F(PtyFaultTest, PathsThatAreNoTerminalFailToOpenAndTheSearchGoesOn) {
     EXPECT_LT(MsSince(t0), 5000 + 4000);
     core.reset();
     driver.reset();
-    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(SettledDescriptorCount(descriptors), descriptors);
   }
 }
 
