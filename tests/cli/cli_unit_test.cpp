@@ -182,10 +182,11 @@ TEST(CliOptions, ReadsEveryOptionAndRefusesBadCommandLines) {
   EXPECT_EQ(ParseCommandLine(3, const_cast<char**>(spaced.data()), o, error, sizeof error),
             Command::kUsageError);
   EXPECT_NE(std::string(error).find("--wait=30"), std::string::npos) << error;
+  const std::string tooLong = hex + "0";  // lives through the loop, unlike a temporary
   for (const auto& bad :
        std::vector<std::vector<const char*>>{{"--list-ports", "--port", "COM1"},
                                              {"--expect-sha256", "abc", "a.QMZ"},
-                                             {"--expect-sha256", (hex + "0").c_str(), "a.QMZ"}}) {
+                                             {"--expect-sha256", tooLong.c_str(), "a.QMZ"}}) {
     EXPECT_EQ(parse(bad, o), Command::kUsageError) << bad[1];
   }
   EXPECT_EQ(ComNumber("com12", 255), 12);
