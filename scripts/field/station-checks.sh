@@ -42,17 +42,19 @@ finish() { [ "$failures" -eq 0 ]; exit $?; }
 
 mkdir -p "$state"
 cursor() { cat "$state/cursor" 2>/dev/null; }
-# journal ARGS... : the journal's entries after the mark.
+# journal ARGS... : the journal's entries after the mark (-q: no "-- No entries --" line when
+# there are none).
 journal() {
   if [ -n "$(cursor)" ]; then
-    journalctl --no-pager --after-cursor="$(cursor)" "$@"
+    journalctl --no-pager -q --after-cursor="$(cursor)" "$@"
   else
-    journalctl --no-pager "$@"
+    journalctl --no-pager -q "$@"
   fi
 }
-# result_field DEVICE FIELD : FIELD of DEVICE's newest result after the mark.
+# result_field DEVICE FIELD : FIELD of DEVICE's newest result after the mark, found by the
+# service that sent it (the rig saw an entry that a match on DEVICE= did not find).
 result_field() {
-  journal -o export MESSAGE_ID=$message_id DEVICE="/dev/$1" |
+  journal -o export MESSAGE_ID=$message_id _SYSTEMD_UNIT="$(unit "$1")" |
     awk -v f="$2=" 'index($0, f) == 1 { v = substr($0, length(f) + 1) } END { print v }'
 }
 unit() { echo "actualizador-station@$1.service"; }
@@ -62,14 +64,15 @@ records_file() {
   echo "${f:-$records_default}"
 }
 # wait_result DEVICE TIMEOUT : waits for DEVICE's result entry and for its service to end.
+# The limit is in seconds of the clock: each round's queries take seconds of their own in a slow
+# guest.
 wait_result() {
-  i=0
-  while [ "$i" -lt "$2" ]; do
+  until=$(($(date +%s) + $2))
+  while [ "$(date +%s)" -lt "$until" ]; do
     if [ -n "$(result_field "$1" RESULT)" ]; then
       case $(unit_state "$1") in active | activating | deactivating) ;; *) return 0 ;; esac
     fi
     sleep 1
-    i=$((i + 1))
   done
   return 1
 }
