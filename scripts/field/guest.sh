@@ -69,19 +69,5 @@ check() {
   shift 2
   if "$@"; then pass "$name"; else fail "$name" "$detail"; fi
 }
-# xcheck NAME DETAIL COMMAND... : a check that the installed program is not yet expected to
-# pass while /srv/field/expected-failures holds NAME's first word: its failure then prints
-# "XFAIL NAME: DETAIL" and counts as neither.
-xcheck() {
-  local name=$1 detail=$2
-  shift 2
-  if "$@"; then
-    pass "$name"
-  elif grep -qx "${name%% *}" /srv/field/expected-failures 2>/dev/null; then
-    say "XFAIL $name: $detail"
-  else
-    fail "$name" "$detail"
-  fi
-}
 # note TEXT : a line for the person reading the rig's output.
 note() { say "note: $*"; }
