@@ -201,7 +201,7 @@ field_boot() {
   shift 2
   mkdir -p "$extra/srv/field" "$extra/etc/systemd/system/multi-user.target.wants" \
     "$extra/usr/local/lib/field" "$extra/usr/local/bin"
-  cp "$field_lib_dir/guest.sh" "$extra/usr/local/lib/field/guest.sh"
+  cp "$field_lib_dir/guest.sh" "$field_lib_dir/station-checks.sh" "$extra/usr/local/lib/field/"
   cp "$guest_script" "$extra/usr/local/lib/field/main"
   chmod 755 "$extra/usr/local/lib/field/main"
   for f in "$@"; do cp "$f" "$extra/srv/field/"; done
