@@ -201,7 +201,7 @@ field_boot() {
   shift 2
   mkdir -p "$extra/srv/field" "$extra/etc/systemd/system/multi-user.target.wants" \
     "$extra/usr/local/lib/field" "$extra/usr/local/bin"
-  cp "$field_lib_dir/guest.sh" "$extra/usr/local/lib/field/guest.sh"
+  cp "$field_lib_dir/guest.sh" "$field_lib_dir/station-checks.sh" "$extra/usr/local/lib/field/"
   cp "$guest_script" "$extra/usr/local/lib/field/main"
   chmod 755 "$extra/usr/local/lib/field/main"
   for f in "$@"; do cp "$f" "$extra/srv/field/"; done
@@ -348,10 +348,12 @@ field_plug() {
 
 # field_pull SOCKET : the adapter out of SOCKET, its line and simulator gone.
 field_pull() {
-  local socket=$1 i
+  local socket=$1 until=$((SECONDS + 20))
   field_qmp "{\"execute\":\"device_del\",\"arguments\":{\"id\":\"adapter$socket\"}}" \
     >/dev/null 2>&1 || true
-  for ((i = 0; i < 50; i++)); do
+  # The line goes once the guest has let the adapter go, which a busy guest takes seconds to do;
+  # a line left behind would refuse the socket's next plug.
+  while [ $SECONDS -lt $until ]; do
     field_qmp "{\"execute\":\"chardev-remove\",\"arguments\":{\"id\":\"line$socket\"}}" \
       >/dev/null 2>&1 && break
     field_qmp '{"execute":"query-chardev"}' 2>/dev/null | grep -q "\"line$socket\"" || break

@@ -10,7 +10,7 @@
 #                                   writes /etc/actualizador/station.conf for IMAGE (its own hash
 #                                   unless --sha256; adapter 0403:6001 unless --adapter)
 #   station-checks.sh off           empties station.conf (the station off)
-#   station-checks.sh mark          remembers the journal's end: later steps look only after it
+#   station-checks.sh mark          marks the journal: later steps look only at what follows
 #   station-checks.sh wait-running DEVICE [SECONDS]
 #                                   waits until DEVICE's service is active and sending
 #   station-checks.sh expect-flashed DEVICE... [--timeout SECONDS]
@@ -42,11 +42,12 @@ finish() { [ "$failures" -eq 0 ]; exit $?; }
 
 mkdir -p "$state"
 cursor() { cat "$state/cursor" 2>/dev/null; }
-# journal ARGS... : the journal's entries after the mark (-q: no "-- No entries --" line when
-# there are none).
+# journal ARGS... : the journal's entries from the mark on (-q: no "-- No entries --" line when
+# there are none). From the mark's own entry, --cursor: journalctl's --after-cursor, given
+# matches too, skips the first entry that matches whether or not it is the cursor's.
 journal() {
   if [ -n "$(cursor)" ]; then
-    journalctl --no-pager -q --after-cursor="$(cursor)" "$@"
+    journalctl --no-pager -q --cursor="$(cursor)" "$@"
   else
     journalctl --no-pager -q "$@"
   fi
@@ -121,8 +122,19 @@ case $command in
       ok "station off" || failed "the station is not off"
     ;;
   mark)
-    journalctl --no-pager -n 0 --show-cursor | sed -n 's/^-- cursor: //p' >"$state/cursor"
-    ok "journal marked"
+    # An entry of the mark's own, which no step's matches select.
+    token="mark-$$-$(date +%s%N)"
+    echo "$token" | systemd-cat -t station-checks
+    i=0
+    : >"$state/cursor"
+    while [ "$i" -lt 100 ] && ! [ -s "$state/cursor" ]; do
+      journalctl --no-pager -q -t station-checks -o export |
+        awk -v m="MESSAGE=$token" 'index($0, "__CURSOR=") == 1 { c = substr($0, 10) }
+                                   $0 == m { print c; exit }' >"$state/cursor"
+      [ -s "$state/cursor" ] || sleep 0.1
+      i=$((i + 1))
+    done
+    [ -s "$state/cursor" ] && ok "journal marked" || failed "the mark never reached the journal"
     ;;
   wait-running)
     device=$1 limit=${2:-60} i=0
