@@ -311,8 +311,8 @@ void CUpdaterDlg::RunEnded() {
   qApp->removeEventFilter(this);
 }
 
-void CUpdaterDlg::PumpHook(void* dlg) {
-  static_cast<CUpdaterDlg*>(dlg)->m_model.Pump();
+std::uint32_t CUpdaterDlg::PumpHook(void* dlg) {
+  return static_cast<CUpdaterDlg*>(dlg)->m_model.Pump();
 }
 
 bool CUpdaterDlg::EventsPending() {
