@@ -48,6 +48,7 @@ class CUpdaterDlg : public QDialog, public updater::WindowToolkit {
   void ShowMessageBox(std::string_view text) override;
   void SetCursor(updater::CursorShape shape) override;
   bool EventsPending() override;
+  std::uint32_t ServeIntervalMs() const override;
   void ServeEvents() override;
   void RunStarting() override;
   void RunEnded() override;
