@@ -83,14 +83,16 @@ std::uint8_t SerialLink::ReadByte() {
     const std::uint32_t now = clock_.TickCount();
     if (deadline.Expired(now))
       return kReadTimedOut;
+    // The pump runs while the line is empty, before the wait rather than after it: a byte that
+    // comes during the wait is returned at once, not after the window's pass.
+    clock_.Pump();
+    if (clock_.Interrupted())
+      return kReadTimedOut;  // the run is being stopped
     if (driver_.WaitReadable(m_hPort, deadline.NextWait(now, clock_.WaitSliceMs())) ==
         WaitResult::kLineLost) {
       lineLost_ = true;
       return kReadTimedOut;
     }
-    clock_.Pump();
-    if (clock_.Interrupted())
-      return kReadTimedOut;  // the run is being stopped
   }
 }
 
