@@ -11,7 +11,10 @@ class TickSource {
   virtual std::uint32_t TickCount() = 0;
 };
 
-using PumpHook = void (*)(void* context);
+// Returns the milliseconds within which the hook wants to run again: the waits of its clock are
+// cut to that. kPumpWhenever leaves them at the clock's own slice.
+using PumpHook = std::uint32_t (*)(void* context);
+inline constexpr std::uint32_t kPumpWhenever = 0xFFFFFFFFu;
 
 // A clock that runs a hook between the slices of its waits, so that a window keeps painting while
 // the run waits on the line (the machine's own clock is one).

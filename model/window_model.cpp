@@ -83,15 +83,23 @@ void WindowModel::SetCursor(CursorShape shape) {
   window_.SetCursor(shape);
 }
 
-void WindowModel::Pump() {
-  if (progressPending_ && clock_.TickCount() - lastDrawn_ >= kProgressRedrawMs)
+std::uint32_t WindowModel::Pump() {
+  const std::uint32_t now = clock_.TickCount();
+  if (progressPending_ && now - lastDrawn_ >= kProgressRedrawMs)
     DrawProgress();
+  const std::uint32_t interval = window_.ServeIntervalMs();
+  const std::uint32_t since = now - lastServed_;
+  if (everServed_ && since < interval)
+    return interval - since;
+  everServed_ = true;
+  lastServed_ = now;
   if (window_.EventsPending())
     window_.ServeEvents();
+  return kPumpWhenever;
 }
 
-void WindowModel::PumpHook(void* model) {
-  static_cast<WindowModel*>(model)->Pump();
+std::uint32_t WindowModel::PumpHook(void* model) {
+  return static_cast<WindowModel*>(model)->Pump();
 }
 
 void WindowModel::DrawPendingProgress() {

@@ -13,9 +13,13 @@ namespace updater {
 // queue. WindowModel decides when each is called.
 class WindowToolkit : public Displays {
  public:
-  // Whether anything waits in the window system's queue for this thread. Asked at every pump,
-  // so it costs next to nothing when nothing does.
+  // Whether anything waits in the window system's queue for this thread. Asked at every pump
+  // that ServeIntervalMs lets through, so it costs next to nothing when nothing does; a toolkit
+  // that cannot look says yes.
   virtual bool EventsPending() = 0;
+  // The least time between two passes over the queue: 0 when EventsPending looks (every pump
+  // then asks it), more for a toolkit whose every pass costs the same, pending or not.
+  virtual std::uint32_t ServeIntervalMs() const { return 0; }
   // Serves what waits: painting and timers run; during a run the operator's input to the window
   // and requests to close it are dropped.
   virtual void ServeEvents() = 0;
@@ -33,7 +37,9 @@ class WindowToolkit : public Displays {
 // - the guards: no file is opened and no run started while a run lasts, nor a run while
 //   "Programar" is disabled;
 // - the pump that the clock runs between the slices of its waits: a due redraw, and the window's
-//   queue served only when something waits in it.
+//   queue served only when something waits in it and no sooner than the toolkit's interval
+//   after the last pass; a pass put off asks the clock to pump again when it falls due, so
+//   passes stay no further apart than the interval or the clock's slice, whichever is longer.
 // The core reports to this object; the window's own display operations stay toolkit calls only.
 class WindowModel final : public Displays {
  public:
@@ -77,9 +83,10 @@ class WindowModel final : public Displays {
     running_ = false;
   }
 
-  // Between the clock's wait slices. `model` is the WindowModel.
-  void Pump();
-  static void PumpHook(void* model);
+  // Between the clock's wait slices; returns the milliseconds within which it wants to run again
+  // (kPumpWhenever: no sooner than the clock's slice). `model` is the WindowModel.
+  std::uint32_t Pump();
+  static std::uint32_t PumpHook(void* model);
 
   bool running() const { return running_; }
   // The progress as the core left it; the bar shows it whenever nothing is pending.
@@ -97,6 +104,8 @@ class WindowModel final : public Displays {
   bool progressPending_ = false;
   bool everDrawn_ = false;
   std::uint32_t lastDrawn_ = 0;
+  bool everServed_ = false;
+  std::uint32_t lastServed_ = 0;  // when the queue was last looked at
   bool running_ = false;
   bool programEnabled_ = false;  // as OnInitDialog leaves it
   bool waitCursor_ = false;

@@ -57,7 +57,7 @@ void SerialLink::WriteByte(int value) {
     if (deadline.Expired(now))
       return;  // dropped; the missing reply tells the caller
     // A lost line (hung up, unplugged) never takes the byte on this handle.
-    if (driver_.WaitWritable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) ==
+    if (driver_.WaitWritable(m_hPort, deadline.NextWait(now, clock_.WaitSliceMs())) ==
         WaitResult::kLineLost) {
       lineLost_ = true;
       return;
@@ -83,14 +83,16 @@ std::uint8_t SerialLink::ReadByte() {
     const std::uint32_t now = clock_.TickCount();
     if (deadline.Expired(now))
       return kReadTimedOut;
-    if (driver_.WaitReadable(m_hPort, deadline.NextWait(now, kWaitSliceMs)) ==
+    // The pump runs while the line is empty, before the wait rather than after it: a byte that
+    // comes during the wait is returned at once, not after the window's pass.
+    clock_.Pump();
+    if (clock_.Interrupted())
+      return kReadTimedOut;  // the run is being stopped
+    if (driver_.WaitReadable(m_hPort, deadline.NextWait(now, clock_.WaitSliceMs())) ==
         WaitResult::kLineLost) {
       lineLost_ = true;
       return kReadTimedOut;
     }
-    clock_.Pump();
-    if (clock_.Interrupted())
-      return kReadTimedOut;  // the run is being stopped
   }
 }
 

@@ -25,7 +25,7 @@ void SystemClock::Sleep(std::uint32_t ms) {
   DWORD elapsed = 0;
   do {
     const DWORD left = ms - elapsed;
-    ::Sleep(left < kWaitSliceMs ? left : kWaitSliceMs);
+    ::Sleep(left < slice_ ? left : slice_);
     // Also after the last slice: the caller's next wait may add a slice of its own before it
     // pumps, and the window would go that much longer without painting.
     Pump();

@@ -144,11 +144,12 @@ class TimedClock final : public updater::Clock {
     inner_.Sleep(ms);
   }
   void Pump() override { inner_.Pump(); }
+  std::uint32_t WaitSliceMs() override { return inner_.WaitSliceMs(); }
 
  private:
-  static void Hook(void* self) {
+  static std::uint32_t Hook(void* self) {
     Timed t(Kind::kPump);
-    CUpdaterDlg::PumpHook(static_cast<TimedClock*>(self)->dlg_);
+    return CUpdaterDlg::PumpHook(static_cast<TimedClock*>(self)->dlg_);
   }
   updater::SystemClock inner_;
   CUpdaterDlg* dlg_ = nullptr;

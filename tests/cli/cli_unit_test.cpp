@@ -342,7 +342,12 @@ TEST(CliClock, APauseEndsWithinASliceOfAStop) {
   StoppableClock clock(base, stop);
   clock.Sleep(1000);
   EXPECT_EQ(base.total_slept(), 1000u);
-  base.SetPumpHook([](void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }, &stop);
+  base.SetPumpHook(
+      [](void* flag) {
+        static_cast<std::atomic<bool>*>(flag)->store(true);
+        return updater::kPumpWhenever;
+      },
+      &stop);
   clock.Pump();
   EXPECT_TRUE(clock.Interrupted());
   clock.Sleep(1000);

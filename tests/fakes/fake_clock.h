@@ -36,11 +36,13 @@ class FakeClock : public updater::Clock {
   void Pump() override {
     ++pumps_;
     if (hook_ != nullptr)
-      hook_(context_);
+      slice_ = updater::WaitSliceWithin(hook_(context_));
   }
+  std::uint32_t WaitSliceMs() override { return slice_; }
   void SetPumpHook(updater::PumpHook hook, void* context) {
     hook_ = hook;
     context_ = context;
+    slice_ = updater::kWaitSliceMs;
   }
 
   // Moves the ticks without a pause (a fake port's wait, or the test's own setting).
@@ -73,6 +75,7 @@ class FakeClock : public updater::Clock {
   long pumps_ = 0;
   updater::PumpHook hook_ = nullptr;
   void* context_ = nullptr;
+  std::uint32_t slice_ = updater::kWaitSliceMs;
 };
 
 // Real time with the pauses skipped, as a type of its own for fixtures that hold their clock by

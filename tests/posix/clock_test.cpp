@@ -37,8 +37,9 @@ TEST(SystemClock, SleepLastsThroughSignals) {
   EXPECT_GE(MsSince(t0), 120);
 }
 
-void CountPump(void* context) {
+std::uint32_t CountPump(void* context) {
   ++*static_cast<int*>(context);
+  return updater::kPumpWhenever;
 }
 
 TEST(SystemClock, SleepWithAHookPumpsBetweenSlices) {

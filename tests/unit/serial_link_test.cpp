@@ -93,6 +93,29 @@ TEST_F(SerialLinkTest, WaitingByteIsReturnedAtOnce) {
   EXPECT_EQ(link().m_comStat.cbInQue, 1u);
 }
 
+TEST_F(SerialLinkTest, AReadPumpsBeforeEachWaitAndWaitsNoLongerThanThePumpAsks) {
+  OpenSilentPort();
+  struct Pumps {
+    fakes::FakeClock* clock;
+    std::vector<std::uint32_t> at;
+  } pumps{&clock, {}};
+  clock.SetPumpHook(
+      [](void* context) {
+        auto* p = static_cast<Pumps*>(context);
+        p->at.push_back(p->clock->now());
+        return std::uint32_t{3};
+      },
+      &pumps);
+  const std::uint32_t start = clock.now();
+  driver.port(0).Deliver('5', 10);
+  EXPECT_EQ(link().ReadByte(), '5');
+  // Returned as it came, with no pass of the window between its arrival and the return.
+  EXPECT_EQ(clock.now() - start, 10u);
+  ASSERT_EQ(pumps.at.size(), 4u);
+  EXPECT_EQ(pumps.at.back() - start, 9u);
+  clock.SetPumpHook(nullptr, nullptr);
+}
+
 TEST_F(SerialLinkTest, ReadsAreOnlyAttemptedWhenBytesWait) {
   OpenSilentPort();
   driver.port(0).Deliver('1', 300);

@@ -39,6 +39,7 @@ class ShownWindow final : public updater::WindowToolkit {
   void ShowMessageBox(std::string_view) override { boxes.push_back({bar.position(), cursor}); }
   void SetCursor(CursorShape shape) override { cursor = shape; }
   bool EventsPending() override { return pending; }
+  std::uint32_t ServeIntervalMs() const override { return interval; }
   void ServeEvents() override { ++served; }
   void RunStarting() override { ++runEdges; }
   void RunEnded() override { ++runEdges; }
@@ -57,6 +58,7 @@ class ShownWindow final : public updater::WindowToolkit {
   std::vector<Box> boxes;
   CursorShape cursor = CursorShape::kArrow;
   bool pending = false;
+  std::uint32_t interval = 0;
   int served = 0;
   int runEdges = 0;
 
@@ -189,6 +191,33 @@ TEST_F(WindowModelTest, ThePumpServesTheQueueOnlyWhenSomethingWaitsAndLeavesWith
     EXPECT_EQ(other.served, 1);
   }
   system.Pump();  // nothing hooked any more
+}
+
+TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsIntervalAndPumpedWhenDue) {
+  window.pending = true;
+  window.interval = 16;
+  const std::uint32_t t0 = clock.now();
+  EXPECT_EQ(model.Pump(), updater::kPumpWhenever);
+  EXPECT_EQ(window.served, 1);
+  clock.Set(t0 + 5);
+  EXPECT_EQ(model.Pump(), 11u);  // the clock's next wait ends when the next pass is due
+  EXPECT_EQ(window.served, 1);
+  model.StepProgress();  // the first step is drawn at once
+  clock.Set(t0 + 15);
+  model.StepProgress();
+  clock.Set(t0 + 25);
+  EXPECT_EQ(model.Pump(), updater::kPumpWhenever);
+  EXPECT_EQ(window.served, 2);
+  EXPECT_TRUE(model.progress_pending());
+  // A redraw falls due on its own time, whether or not the pass is put off.
+  clock.Set(t0 + 35);
+  EXPECT_EQ(model.Pump(), 6u);
+  EXPECT_EQ(window.served, 2);
+  EXPECT_FALSE(model.progress_pending());
+  EXPECT_EQ(window.drawnAt.back(), t0 + 35);
+  clock.Set(t0 + 41);
+  model.Pump();
+  EXPECT_EQ(window.served, 3);
 }
 
 }  // namespace

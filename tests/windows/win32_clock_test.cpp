@@ -28,13 +28,14 @@ struct PumpLog {
   std::uint32_t lastTick = 0;
 };
 
-void CountPump(void* context) {
+std::uint32_t CountPump(void* context) {
   auto* log = static_cast<PumpLog*>(context);
   const std::uint32_t now = log->clock->TickCount();
   if (log->calls > 0 && now - log->lastTick > log->lastGapMs)
     log->lastGapMs = now - log->lastTick;
   log->lastTick = now;
   ++log->calls;
+  return updater::kPumpWhenever;
 }
 
 // Real time, so only lower bounds are tight; the upper ones are wide. The sleep counts its length

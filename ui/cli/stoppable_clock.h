@@ -19,6 +19,7 @@ class StoppableClock final : public Clock {
   std::uint32_t TickCount() override { return base_.TickCount(); }
   void Sleep(std::uint32_t ms) override;
   void Pump() override { base_.Pump(); }
+  std::uint32_t WaitSliceMs() override { return base_.WaitSliceMs(); }
   bool Interrupted() override { return stop_.load(std::memory_order_relaxed); }
 
  private:

@@ -48,6 +48,7 @@ class CUpdaterDlg : public QDialog, public updater::WindowToolkit {
   void ShowMessageBox(std::string_view text) override;
   void SetCursor(updater::CursorShape shape) override;
   bool EventsPending() override;
+  std::uint32_t ServeIntervalMs() const override;
   void ServeEvents() override;
   void RunStarting() override;
   void RunEnded() override;
@@ -62,8 +63,9 @@ class CUpdaterDlg : public QDialog, public updater::WindowToolkit {
   bool IsRunning() const { return m_model.running(); }
 
   // The window model's pump: pending painting and timer events run; the operator's input to this
-  // window and requests to close it are dropped while a run lasts. `dlg` is the CUpdaterDlg.
-  static void PumpHook(void* dlg);
+  // window and requests to close it are dropped while a run lasts; returns when it wants to run
+  // again, as WindowModel::Pump does. `dlg` is the CUpdaterDlg.
+  static std::uint32_t PumpHook(void* dlg);
 
   // The system-menu command: IDM_ABOUTBOX (low four bits ignored) opens the About box.
   void OnSysCommand(unsigned nID);

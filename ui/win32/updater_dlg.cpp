@@ -236,8 +236,8 @@ void CUpdaterDlg::RunEnded() {
   DropInput();
 }
 
-void CUpdaterDlg::PumpHook(void* dlg) {
-  static_cast<CUpdaterDlg*>(dlg)->m_model.Pump();
+std::uint32_t CUpdaterDlg::PumpHook(void* dlg) {
+  return static_cast<CUpdaterDlg*>(dlg)->m_model.Pump();
 }
 
 bool CUpdaterDlg::EventsPending() {

@@ -59,8 +59,9 @@ class CUpdaterDlg final : public updater::WindowToolkit {
   updater::UpdaterCore& core() { return m_core; }
   bool IsRunning() const { return m_model.running(); }
 
-  // The window model's pump, which the core runs while it waits. `dlg` is the CUpdaterDlg.
-  static void PumpHook(void* dlg);
+  // The window model's pump, which the core runs while it waits; returns when it wants to run
+  // again, as WindowModel::Pump does. `dlg` is the CUpdaterDlg.
+  static std::uint32_t PumpHook(void* dlg);
 
   // Where the icon goes in a minimised window's client area of this size.
   static POINT IconOrigin(int width, int height, int cxIcon, int cyIcon);
