@@ -95,7 +95,9 @@ std::uint32_t WindowModel::Pump() {
   lastServed_ = now;
   if (window_.EventsPending())
     window_.ServeEvents();
-  return kPumpWhenever;
+  // A rationed toolkit's next pass is due an interval from now, however long the next wait: the
+  // clock's own slice on top of it would stretch the gap between two passes.
+  return interval > 0 ? interval : kPumpWhenever;
 }
 
 std::uint32_t WindowModel::PumpHook(void* model) {

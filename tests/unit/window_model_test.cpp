@@ -197,7 +197,7 @@ TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsInterval
   window.pending = true;
   window.interval = 16;
   const std::uint32_t t0 = clock.now();
-  EXPECT_EQ(model.Pump(), updater::kPumpWhenever);
+  EXPECT_EQ(model.Pump(), 16u);  // a pass: the next is due an interval on, not a slice
   EXPECT_EQ(window.served, 1);
   clock.Set(t0 + 5);
   EXPECT_EQ(model.Pump(), 11u);  // the clock's next wait ends when the next pass is due
@@ -206,7 +206,7 @@ TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsInterval
   clock.Set(t0 + 15);
   model.StepProgress();
   clock.Set(t0 + 25);
-  EXPECT_EQ(model.Pump(), updater::kPumpWhenever);
+  EXPECT_EQ(model.Pump(), 16u);
   EXPECT_EQ(window.served, 2);
   EXPECT_TRUE(model.progress_pending());
   // A redraw falls due on its own time, whether or not the pass is put off.
