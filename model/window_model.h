@@ -78,6 +78,7 @@ class WindowModel final : public Displays {
       return;
     running_ = true;
     window_.RunStarting();
+    RunBegins();
     program();
     DrawPendingProgress();
     window_.RunEnded();
@@ -95,6 +96,7 @@ class WindowModel final : public Displays {
   bool progress_pending() const { return progressPending_; }
 
  private:
+  void RunBegins();
   void DrawPendingProgress();
   void DrawProgress();
 
