@@ -23,6 +23,9 @@ class PumpingClock {
   virtual ~PumpingClock() = default;
   // Null unhooks.
   virtual void SetPumpHook(PumpHook hook, void* context) = 0;
+  // The hook wants to run within `ms` of now although it has not run lately (its waits so far
+  // are cut as its last run asked).
+  virtual void PumpWithin(std::uint32_t /*ms*/) {}
 };
 
 }  // namespace updater

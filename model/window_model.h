@@ -38,8 +38,9 @@ class WindowToolkit : public Displays {
 //   "Programar" is disabled;
 // - the pump that the clock runs between the slices of its waits: a due redraw, and the window's
 //   queue served only when something waits in it and no sooner than the toolkit's interval
-//   after the last pass; a pass put off asks the clock to pump again when it falls due, so
-//   passes stay no further apart than the interval or the clock's slice, whichever is longer.
+//   after the last pass; each pump of such a toolkit asks the clock to pump again when the
+//   next pass falls due, so passes stay no further apart than the interval (or the clock's
+//   slice, if shorter) plus whatever runs between two waits.
 // The core reports to this object; the window's own display operations stay toolkit calls only.
 class WindowModel final : public Displays {
  public:
@@ -77,6 +78,7 @@ class WindowModel final : public Displays {
       return;
     running_ = true;
     window_.RunStarting();
+    RunBegins();
     program();
     DrawPendingProgress();
     window_.RunEnded();
@@ -94,6 +96,7 @@ class WindowModel final : public Displays {
   bool progress_pending() const { return progressPending_; }
 
  private:
+  void RunBegins();
   void DrawPendingProgress();
   void DrawProgress();
 

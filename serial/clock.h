@@ -47,6 +47,7 @@ class SystemClock final : public Clock, public PumpingClock {
     context_ = context;
     slice_ = kWaitSliceMs;
   }
+  void PumpWithin(std::uint32_t ms) override { slice_ = WaitSliceWithin(ms); }
 
  private:
   PumpHook hook_ = nullptr;

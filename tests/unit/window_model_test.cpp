@@ -197,7 +197,7 @@ TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsInterval
   window.pending = true;
   window.interval = 16;
   const std::uint32_t t0 = clock.now();
-  EXPECT_EQ(model.Pump(), updater::kPumpWhenever);
+  EXPECT_EQ(model.Pump(), 16u);  // a pass: the next is due an interval on, not a slice
   EXPECT_EQ(window.served, 1);
   clock.Set(t0 + 5);
   EXPECT_EQ(model.Pump(), 11u);  // the clock's next wait ends when the next pass is due
@@ -206,7 +206,7 @@ TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsInterval
   clock.Set(t0 + 15);
   model.StepProgress();
   clock.Set(t0 + 25);
-  EXPECT_EQ(model.Pump(), updater::kPumpWhenever);
+  EXPECT_EQ(model.Pump(), 16u);
   EXPECT_EQ(window.served, 2);
   EXPECT_TRUE(model.progress_pending());
   // A redraw falls due on its own time, whether or not the pass is put off.
@@ -221,3 +221,30 @@ TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsInterval
 }
 
 }  // namespace
+
+TEST_F(WindowModelTest, ARationedToolkitsRunAsksTheClockForItsFirstPassAnIntervalAfterTheClick) {
+  struct HintedClock final : fakes::FakeClock, updater::PumpingClock {
+    void SetPumpHook(updater::PumpHook hook, void* context) override {
+      FakeClock::SetPumpHook(hook, context);
+    }
+    void PumpWithin(std::uint32_t ms) override { asked.push_back(ms); }
+    std::vector<std::uint32_t> asked;
+  } system;
+  ShownWindow rationed(system);
+  rationed.pending = true;
+  rationed.interval = 16;
+  WindowModel hooked(rationed, system);
+  hooked.Enable(IDC_PROGRAM, true);
+  hooked.OnProgram([&] {
+    EXPECT_EQ(system.asked, std::vector<std::uint32_t>{16});
+    system.Advance(10);
+    EXPECT_EQ(hooked.Pump(), 6u);  // the click's pass counts: none yet
+    EXPECT_EQ(rationed.served, 0);
+  });
+  // A toolkit that can look at its queue is pumped as the clock's slices come.
+  ShownWindow looking(system);
+  WindowModel plain(looking, system);
+  plain.Enable(IDC_PROGRAM, true);
+  plain.OnProgram([] {});
+  EXPECT_EQ(system.asked.size(), 1u);
+}
