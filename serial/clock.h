@@ -39,20 +39,32 @@ class SystemClock final : public Clock, public PumpingClock {
   void Sleep(std::uint32_t ms) override;
   void Pump() override {
     if (hook_ != nullptr)
-      slice_ = WaitSliceWithin(hook_(context_));
+      PumpWithin(hook_(context_));
   }
-  std::uint32_t WaitSliceMs() override { return slice_; }
+  // The time left until the pump the hook asked for, counted from when it asked: what runs
+  // between that and the next wait does not push the pump back.
+  std::uint32_t WaitSliceMs() override {
+    if (!pumpDue_)
+      return kWaitSliceMs;
+    const auto left = static_cast<std::int32_t>(pumpDueAt_ - TickCount());
+    return WaitSliceWithin(left > 0 ? static_cast<std::uint32_t>(left) : 0);
+  }
   void SetPumpHook(PumpHook hook, void* context) override {
     hook_ = hook;
     context_ = context;
-    slice_ = kWaitSliceMs;
+    pumpDue_ = false;
   }
-  void PumpWithin(std::uint32_t ms) override { slice_ = WaitSliceWithin(ms); }
+  void PumpWithin(std::uint32_t ms) override {
+    pumpDue_ = ms != kPumpWhenever;
+    if (pumpDue_)
+      pumpDueAt_ = TickCount() + ms;
+  }
 
  private:
   PumpHook hook_ = nullptr;
   void* context_ = nullptr;
-  std::uint32_t slice_ = kWaitSliceMs;
+  bool pumpDue_ = false;
+  std::uint32_t pumpDueAt_ = 0;  // in TickCount's milliseconds, when pumpDue_
 };
 
 }  // namespace updater

@@ -25,7 +25,7 @@ void SystemClock::Sleep(std::uint32_t ms) {
     const std::int64_t now = MonotonicNowNs();
     if (now >= deadline)
       return;
-    std::int64_t sliceEnd = now + static_cast<std::int64_t>(slice_) * kNsPerMs;
+    std::int64_t sliceEnd = now + static_cast<std::int64_t>(WaitSliceMs()) * kNsPerMs;
     if (sliceEnd > deadline)
       sliceEnd = deadline;
     SleepUntilNs(sliceEnd);

@@ -25,7 +25,8 @@ void SystemClock::Sleep(std::uint32_t ms) {
   DWORD elapsed = 0;
   do {
     const DWORD left = ms - elapsed;
-    ::Sleep(left < slice_ ? left : slice_);
+    const DWORD slice = WaitSliceMs();
+    ::Sleep(left < slice ? left : slice);
     // Also after the last slice: the caller's next wait may add a slice of its own before it
     // pumps, and the window would go that much longer without painting.
     Pump();

@@ -67,6 +67,22 @@ TEST(SystemClock, SleepShorterThanASlicePumpsAtItsEnd) {
   EXPECT_EQ(pumps, 1);
 }
 
+TEST(SystemClock, APumpAskedForIsDueFromWhenItWasAskedNotFromTheNextWait) {
+  SystemClock clock;
+  EXPECT_EQ(clock.WaitSliceMs(), kWaitSliceMs);
+  clock.PumpWithin(15);
+  const std::uint32_t asked = clock.TickCount();
+  while (clock.TickCount() - asked < 10) {
+  }
+  // Work done since the request (a port opened, texts set) shortens the wait that follows.
+  EXPECT_LE(clock.WaitSliceMs(), 5u);
+  while (clock.TickCount() - asked < 20) {
+  }
+  EXPECT_EQ(clock.WaitSliceMs(), 1u);  // overdue: the next wait is the shortest there is
+  clock.PumpWithin(kPumpWhenever);
+  EXPECT_EQ(clock.WaitSliceMs(), kWaitSliceMs);
+}
+
 TEST(MonotonicTime, SpanBeforeNowIsNoWaitRatherThanAnError) {
   // Waits are computed as deadline minus now, which goes negative once the deadline has passed.
   const timespec none = posix::ToTimespec(-3 * posix::kNsPerMs);
