@@ -16,6 +16,29 @@ inline std::uint32_t WaitSliceWithin(std::uint32_t ms) {
   return ms < kWaitSliceMs ? ms : kWaitSliceMs;
 }
 
+// When the pump hook asked to run next, counted from when it asked: what runs between that and
+// the next wait does not push the pump back. Every clock with a hook keeps one.
+class PumpSchedule {
+ public:
+  // `ms` as a hook returns it (kPumpWhenever: no time asked for).
+  void Ask(std::uint32_t ms, std::uint32_t now) {
+    due_ = ms != kPumpWhenever;
+    dueAt_ = now + ms;
+  }
+  void Forget() { due_ = false; }
+  // The next wait slice: the time left until the pump asked for, or kWaitSliceMs.
+  std::uint32_t SliceMs(std::uint32_t now) const {
+    if (!due_)
+      return kWaitSliceMs;
+    const auto left = static_cast<std::int32_t>(dueAt_ - now);
+    return WaitSliceWithin(left > 0 ? static_cast<std::uint32_t>(left) : 0);
+  }
+
+ private:
+  bool due_ = false;
+  std::uint32_t dueAt_ = 0;  // in TickCount's milliseconds, when due_
+};
+
 // A millisecond tick count that wraps at 2^32 (differences are taken unsigned) and a sleep.
 class Clock : public TickSource {
  public:
@@ -41,30 +64,18 @@ class SystemClock final : public Clock, public PumpingClock {
     if (hook_ != nullptr)
       PumpWithin(hook_(context_));
   }
-  // The time left until the pump the hook asked for, counted from when it asked: what runs
-  // between that and the next wait does not push the pump back.
-  std::uint32_t WaitSliceMs() override {
-    if (!pumpDue_)
-      return kWaitSliceMs;
-    const auto left = static_cast<std::int32_t>(pumpDueAt_ - TickCount());
-    return WaitSliceWithin(left > 0 ? static_cast<std::uint32_t>(left) : 0);
-  }
+  std::uint32_t WaitSliceMs() override { return schedule_.SliceMs(TickCount()); }
   void SetPumpHook(PumpHook hook, void* context) override {
     hook_ = hook;
     context_ = context;
-    pumpDue_ = false;
+    schedule_.Forget();
   }
-  void PumpWithin(std::uint32_t ms) override {
-    pumpDue_ = ms != kPumpWhenever;
-    if (pumpDue_)
-      pumpDueAt_ = TickCount() + ms;
-  }
+  void PumpWithin(std::uint32_t ms) override { schedule_.Ask(ms, TickCount()); }
 
  private:
   PumpHook hook_ = nullptr;
   void* context_ = nullptr;
-  bool pumpDue_ = false;
-  std::uint32_t pumpDueAt_ = 0;  // in TickCount's milliseconds, when pumpDue_
+  PumpSchedule schedule_;
 };
 
 }  // namespace updater

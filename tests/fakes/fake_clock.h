@@ -36,13 +36,13 @@ class FakeClock : public updater::Clock {
   void Pump() override {
     ++pumps_;
     if (hook_ != nullptr)
-      slice_ = updater::WaitSliceWithin(hook_(context_));
+      schedule_.Ask(hook_(context_), now());
   }
-  std::uint32_t WaitSliceMs() override { return slice_; }
+  std::uint32_t WaitSliceMs() override { return schedule_.SliceMs(now()); }
   void SetPumpHook(updater::PumpHook hook, void* context) {
     hook_ = hook;
     context_ = context;
-    slice_ = updater::kWaitSliceMs;
+    schedule_.Forget();
   }
 
   // Moves the ticks without a pause (a fake port's wait, or the test's own setting).
@@ -75,7 +75,7 @@ class FakeClock : public updater::Clock {
   long pumps_ = 0;
   updater::PumpHook hook_ = nullptr;
   void* context_ = nullptr;
-  std::uint32_t slice_ = updater::kWaitSliceMs;
+  updater::PumpSchedule schedule_;
 };
 
 // Real time with the pauses skipped, as a type of its own for fixtures that hold their clock by
