@@ -220,8 +220,6 @@ TEST_F(WindowModelTest, AToolkitThatCannotLookIsServedNoMoreOftenThanItsInterval
   EXPECT_EQ(window.served, 3);
 }
 
-}  // namespace
-
 TEST_F(WindowModelTest, ARationedToolkitsRunAsksTheClockForItsFirstPassAnIntervalAfterTheClick) {
   struct HintedClock final : fakes::FakeClock, updater::PumpingClock {
     void SetPumpHook(updater::PumpHook hook, void* context) override {
@@ -248,3 +246,5 @@ TEST_F(WindowModelTest, ARationedToolkitsRunAsksTheClockForItsFirstPassAnInterva
   plain.OnProgram([] {});
   EXPECT_EQ(system.asked.size(), 1u);
 }
+
+}  // namespace
