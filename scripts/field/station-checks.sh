@@ -11,8 +11,6 @@
 #                                   unless --sha256; adapter 0403:6001 unless --adapter)
 #   station-checks.sh off           empties station.conf (the station off)
 #   station-checks.sh mark          marks the journal: later steps look only at what follows
-#   station-checks.sh wait-running DEVICE [SECONDS]
-#                                   waits until DEVICE's service is active and sending
 #   station-checks.sh expect-flashed DEVICE... [--timeout SECONDS]
 #                                   each DEVICE programmed: a journal entry RESULT=ok, a record
 #                                   line, its service ended, run as its own user (not root); with
@@ -135,19 +133,6 @@ case $command in
       i=$((i + 1))
     done
     [ -s "$state/cursor" ] && ok "journal marked" || failed "the mark never reached the journal"
-    ;;
-  wait-running)
-    device=$1 limit=${2:-60} i=0
-    while [ "$i" -lt "$limit" ]; do
-      if [ "$(unit_state "$device")" = active ] &&
-        journal _SYSTEMD_UNIT="$(unit "$device")" | grep -q 'Enviado\|Inicio descarga'; then
-        ok "$(unit "$device") is sending"
-        finish
-      fi
-      sleep 1
-      i=$((i + 1))
-    done
-    failed "$(unit "$device") did not start sending within $limit s"
     ;;
   expect-flashed)
     devices="" timeout=180
