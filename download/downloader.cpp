@@ -149,6 +149,8 @@ bool Downloader::StepData() {
   std::snprintf(sent, sizeof sent, "%d", static_cast<int>(m_nPosition));
   reporter_.displays().SetText(IDC_SENT, sent);
 
+  // The device answers a block with '2', the block's echo and its reply, back to back.
+  link_.ExpectBytes(m_nBlockCount + 2);
   if (link_.ReadByte() != kBlockReceived) {
     g_programState = PROGRAM_STATE_ERROR;
     return true;

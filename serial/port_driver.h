@@ -89,6 +89,10 @@ class PortDriver {
   // kLineLost at once; callers stop using the handle rather than retry on it.
   virtual WaitResult WaitReadable(PortHandle port, std::uint32_t timeoutMs) = 0;
   virtual WaitResult WaitWritable(PortHandle port, std::uint32_t timeoutMs) = 0;
+  // The caller's next reads are `count` bytes that the device sends back to back, as fast as
+  // the line carries them. A driver may then let them gather instead of waking for each one, as
+  // long as no wait outlasts the time the last of them can arrive. The next write ends it.
+  virtual void ExpectBytes(PortHandle port, std::uint32_t count) = 0;
   virtual void Close(PortHandle port) = 0;
 };
 

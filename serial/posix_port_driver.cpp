@@ -262,6 +262,8 @@ bool PosixPortDriver::ReadByte(PortHandle port, std::uint8_t& value, std::uint32
       value = ahead_.buffer[ahead_.head++];
       --ahead_.count;
       transferred = 1;
+      if (ahead_.expected > 0)
+        --ahead_.expected;
     }
     return true;
   }
@@ -283,6 +285,9 @@ bool PosixPortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32
   const int fd = ToFd(port);
   if (fd < 0)
     return false;
+  // A write moves the exchange on: what was expected back is the caller's to say again.
+  if (port == ahead_.port)
+    ahead_.expected = 0;
   ssize_t n = 0;
   do {
     n = write(fd, &value, 1);
@@ -295,21 +300,49 @@ bool PosixPortDriver::WriteByte(PortHandle port, std::uint8_t value, std::uint32
 }
 
 WaitResult PosixPortDriver::WaitReadable(PortHandle port, std::uint32_t timeoutMs) {
-  if (ToFd(port) >= 0 && ReadsAhead(port)) {
-    if (ahead_.count > 0)
-      return WaitResult::kReady;
-    if (ahead_.lost)
-      return WaitResult::kLineLost;
-    // Only the last byte of a stream is taken later, by at most kGatherMs.
-    if (timeoutMs > 0 && Streaming()) {
-      GatherPause(timeoutMs < kGatherMs ? timeoutMs : kGatherMs);
-      Fill(port);
-      if (ahead_.count > 0)
-        return WaitResult::kReady;
-      return ahead_.lost ? WaitResult::kLineLost : WaitResult::kTimedOut;
-    }
+  if (ToFd(port) < 0 || !ReadsAhead(port))
+    return WaitFor(port, POLLIN, timeoutMs);
+  if (ahead_.count > 0)
+    return WaitResult::kReady;
+  if (ahead_.lost)
+    return WaitResult::kLineLost;
+  if (const std::uint32_t gather = GatherMs(timeoutMs); gather > 0) {
+    GatherPause(gather);
+  } else if (const WaitResult line = WaitFor(port, POLLIN, timeoutMs); line != WaitResult::kReady) {
+    return line;
   }
-  return WaitFor(port, POLLIN, timeoutMs);
+  // Taken now: mid-stream the next look at the queue leaves it to this wait.
+  Fill(port);
+  if (ahead_.count > 0)
+    return WaitResult::kReady;
+  return ahead_.lost ? WaitResult::kLineLost : WaitResult::kTimedOut;
+}
+
+// Only while bytes stream in: a first byte after a silence ends the wait as it arrives. With no
+// count said, only the last byte of a stream is taken later, by at most kGatherMs; with one, the
+// bytes still to come cannot all be there before the line has carried all but the last of them,
+// and the last one is not taken late at all.
+std::uint32_t PosixPortDriver::GatherMs(std::uint32_t timeoutMs) {
+  if (timeoutMs == 0 || !Streaming())
+    return 0;
+  if (ahead_.expected == 0 || ahead_.usPerByte == 0)
+    return std::min(timeoutMs, kGatherMs);
+  if (ahead_.expected == 1)
+    return 0;
+  const std::uint64_t carried = (ahead_.expected - 1) * std::uint64_t{ahead_.usPerByte} / 1000;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(timeoutMs, carried));
+}
+
+void PosixPortDriver::ExpectBytes(PortHandle port, std::uint32_t count) {
+  const int fd = ToFd(port);
+  if (fd < 0 || !ReadsAhead(port))
+    return;
+  ahead_.expected = count;
+  // Start, eight data bits and a stop bit a byte: the device's framing.
+  termios t{};
+  const speed_t speed = tcgetattr(fd, &t) == 0 ? cfgetispeed(&t) : B0;
+  const std::uint32_t baud = SpeedToBaud(speed);
+  ahead_.usPerByte = baud == 0 ? 0 : 10'000'000 / baud;
 }
 
 WaitResult PosixPortDriver::WaitWritable(PortHandle port, std::uint32_t timeoutMs) {
@@ -343,6 +376,7 @@ void PosixPortDriver::Forget(PortHandle port) {
   ahead_.count = 0;
   ahead_.arrived = false;
   ahead_.lost = false;
+  ahead_.expected = 0;
 }
 
 bool PosixPortDriver::Fill(PortHandle port) {

@@ -17,8 +17,10 @@ namespace updater {
 // for its bytes one at a time, and a wake-up then costs one read instead of two queue queries and
 // a read per byte. While bytes stream in, a wait lets the next couple gather (about two bytes'
 // time at 9600 baud) instead of waking for each one; a first byte after a silence ends a wait at
-// once. The gather is timed by `gatherClock` when one is given (tests), else by the monotonic
-// clock.
+// once. When the caller says how many bytes are coming (ExpectBytes), a wait lets all but the
+// last of them gather, up to its whole time, and waits for the last one on the line itself, so
+// that it is returned as it arrives. The gather is timed by `gatherClock` when one is given
+// (tests), else by the monotonic clock.
 class PosixPortDriver final : public PortDriver {
  public:
   using PathTable = std::array<const char*, 4>;
@@ -42,6 +44,7 @@ class PosixPortDriver final : public PortDriver {
   bool WriteByte(PortHandle port, std::uint8_t value, std::uint32_t& transferred) override;
   WaitResult WaitReadable(PortHandle port, std::uint32_t timeoutMs) override;
   WaitResult WaitWritable(PortHandle port, std::uint32_t timeoutMs) override;
+  void ExpectBytes(PortHandle port, std::uint32_t count) override;
   void Close(PortHandle port) override;
 
  private:
@@ -55,6 +58,8 @@ class PosixPortDriver final : public PortDriver {
     bool lost = false;     // the line hung up, failed or its device is gone
     std::int64_t lastArrivalNs = 0;
     std::uint32_t lastArrivalTick = 0;
+    std::uint32_t expected = 0;   // bytes the caller said are coming and has not taken yet
+    std::uint32_t usPerByte = 0;  // on the line, at its baud rate; 0: not known
     std::uint8_t buffer[512] = {};
   };
   // Whether `port` reads through the read-ahead, taking it over when it holds nothing.
@@ -65,6 +70,8 @@ class PosixPortDriver final : public PortDriver {
   bool Streaming();
   void NoteArrival();
   void GatherPause(std::uint32_t ms);
+  // How long a wait may let bytes gather; 0 when it should wait for the line instead.
+  std::uint32_t GatherMs(std::uint32_t timeoutMs);
 
   UdevTtySource udev_;
   TtySource* source_ = &udev_;

@@ -96,6 +96,11 @@ std::uint8_t SerialLink::ReadByte() {
   }
 }
 
+void SerialLink::ExpectBytes(std::uint32_t count) {
+  if (m_hPort != kInvalidPort && !lineLost_)
+    driver_.ExpectBytes(m_hPort, count);
+}
+
 const OpenError& SerialLink::open_error(int index) const {
   static const OpenError kNotTried{};
   return index >= 0 && index < kPortCount ? openErrors_[index] : kNotTried;

@@ -31,6 +31,10 @@ class SerialLink {
   bool write_dropped() const { return writeDropped_; }
   // The next byte received, or 0xFF when none arrived within 5000 ms or the line is lost.
   std::uint8_t ReadByte();
+  // The next `count` bytes to read come back to back from the device (a block's replies): the
+  // waits for them may let them gather, but the last one is returned as it arrives. The next
+  // WriteByte ends it.
+  void ExpectBytes(std::uint32_t count);
   // Whether the port opened last reported a hang-up, an error or that its device is gone. From
   // then on ReadByte and WriteByte return at once, until the next open.
   bool line_lost() const { return lineLost_; }

@@ -122,6 +122,9 @@ class TimedDriver final : public updater::PortDriver {
     Timed t(Kind::kWaitWrite, static_cast<int>(ms));
     return inner_.WaitWritable(port, ms);
   }
+  void ExpectBytes(updater::PortHandle port, std::uint32_t count) override {
+    inner_.ExpectBytes(port, count);
+  }
   void Close(updater::PortHandle port) override {
     Timed t(Kind::kClose);
     inner_.Close(port);

@@ -126,6 +126,12 @@ bool FakePortDriver::ReadByte(PortHandle handle, std::uint8_t& value, std::uint3
   p->queueHead_ = (p->queueHead_ + 1) % FakePort::kQueueSize;
   --p->queueCount_;
   transferred = 1;
+  if (p->expected > 0) {
+    --p->expected;
+    ++p->bytesReadAsExpected;
+  } else {
+    ++p->bytesReadUnannounced;
+  }
   return true;
 }
 
@@ -138,6 +144,9 @@ bool FakePortDriver::WriteByte(PortHandle handle, std::uint8_t value, std::uint3
     return true;
   if (p->hungUp)
     return false;
+  if (p->expected > 0)
+    ++p->writesWithBytesStillExpected;
+  p->expected = 0;
   p->RecordHostByte(value);
   transferred = 1;
   if (p->peer != nullptr)
@@ -171,6 +180,11 @@ WaitResult FakePortDriver::WaitWritable(PortHandle handle, std::uint32_t timeout
     return WaitResult::kReady;
   clock_.Advance(timeoutMs);
   return WaitResult::kTimedOut;
+}
+
+void FakePortDriver::ExpectBytes(PortHandle handle, std::uint32_t count) {
+  if (FakePort* p = Get(handle))
+    p->expected = count;
 }
 
 void FakePortDriver::Close(PortHandle handle) {

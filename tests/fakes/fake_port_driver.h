@@ -46,6 +46,11 @@ class FakePort {
   int settingsWritten = 0;
   bool isOpen = false;
   long readsWithNothingWaiting = 0;
+  // What the code said was coming back (ExpectBytes) against what it then read.
+  std::uint32_t expected = 0;  // announced and not read yet
+  long bytesReadAsExpected = 0;
+  long bytesReadUnannounced = 0;
+  long writesWithBytesStillExpected = 0;
 
   std::size_t host_byte_count() const { return hostCount_; }
   std::uint8_t host_byte(std::size_t i) const { return i < kHostLogSize ? hostLog_[i] : 0; }
@@ -88,6 +93,7 @@ class FakePortDriver final : public updater::PortDriver {
   bool WriteByte(updater::PortHandle port, std::uint8_t value, std::uint32_t& transferred) override;
   updater::WaitResult WaitReadable(updater::PortHandle port, std::uint32_t timeoutMs) override;
   updater::WaitResult WaitWritable(updater::PortHandle port, std::uint32_t timeoutMs) override;
+  void ExpectBytes(updater::PortHandle port, std::uint32_t count) override;
   void Close(updater::PortHandle port) override;
 
   int open_port_count() const;

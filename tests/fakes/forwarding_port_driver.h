@@ -36,6 +36,7 @@ class ForwardingPortDriver : public updater::PortDriver {
   updater::WaitResult WaitWritable(updater::PortHandle p, std::uint32_t ms) override {
     return inner_.WaitWritable(p, ms);
   }
+  void ExpectBytes(updater::PortHandle p, std::uint32_t n) override { inner_.ExpectBytes(p, n); }
   void Close(updater::PortHandle p) override { inner_.Close(p); }
 
  private:

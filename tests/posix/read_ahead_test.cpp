@@ -111,6 +111,51 @@ TEST_F(ReadAheadTest, BytesAreGatheredAndHandedOutOneByOne) {
   EXPECT_EQ(got, 0x30);
 }
 
+// A block's answer said to be coming: all but its last byte gather for as long as the line needs
+// to carry them (1.04 ms a byte at 9600 baud), never longer than the wait; the last one is waited
+// for on the line, and a write ends what was said.
+TEST_F(ReadAheadTest, AnnouncedBytesGatherUntilTheLastIsDue) {
+  driver_.ExpectBytes(port_, 6);
+  Send({0x40});
+  EXPECT_EQ(driver_.WaitReadable(port_, 5000), WaitResult::kReady);
+  EXPECT_EQ(clock_.sleep_count(), 0u) << "a first byte after a silence waited for a gather";
+  std::uint8_t got = 0;
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+
+  Send({0x41, 0x42});
+  EXPECT_EQ(driver_.WaitReadable(port_, 20), WaitResult::kReady);
+  ASSERT_EQ(clock_.sleep_count(), 1u);
+  EXPECT_EQ(clock_.sleep_at(0), 4u) << "five to come: four bytes' time";
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+  EXPECT_EQ(got, 0x42);
+
+  Send({0x43, 0x44});
+  EXPECT_EQ(driver_.WaitReadable(port_, 1), WaitResult::kReady);
+  EXPECT_EQ(clock_.sleep_at(1), 1u) << "the gather outlasted the wait";
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+
+  Send({0x45});
+  EXPECT_EQ(driver_.WaitReadable(port_, 20), WaitResult::kReady);
+  EXPECT_EQ(clock_.sleep_count(), 2u) << "the last byte was taken late";
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+  EXPECT_EQ(got, 0x45);
+
+  driver_.ExpectBytes(port_, 130);
+  clock_.Advance(10);
+  Send({0x50});
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+  EXPECT_EQ(driver_.WaitReadable(port_, 16), WaitResult::kTimedOut);
+  EXPECT_EQ(clock_.sleep_at(2), 16u) << "a long answer gathers for the whole wait";
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(driver_.WriteByte(port_, 0x33, moved));
+  Send({0x51});
+  ASSERT_TRUE(TakeByte(driver_, port_, got));
+  EXPECT_EQ(driver_.WaitReadable(port_, 16), WaitResult::kTimedOut);
+  EXPECT_EQ(clock_.sleep_at(3), 2u) << "a write left the answer said";
+}
+
 TEST_F(ReadAheadTest, BytesReadAheadGoWithTheClosedLine) {
   Send({1, 2, 3, 4, 5});
   ASSERT_EQ(Waiting(driver_, port_), 5u);

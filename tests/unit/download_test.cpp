@@ -94,6 +94,13 @@ TEST_F(DownloadTest, ThreeHundredBytesGoInBlocksOf128_128And44) {
   EXPECT_EQ(g_programState, updater::PROGRAM_STATE_END);
   EXPECT_EQ(d().m_nReceived, 300u);
   EXPECT_TRUE(std::equal(image.begin(), image.end(), d().m_received));
+
+  // Each block's answer ('2', the echo, the reply) was said to be coming before it was read, to
+  // the byte; the length's and the end's replies come alone.
+  const FakePort& line = driver.port(0);
+  EXPECT_EQ(line.bytesReadAsExpected, 3 * 2 + 300);
+  EXPECT_EQ(line.bytesReadUnannounced, 1 + 1 + 1) << "the probe's, the length's, the end's";
+  EXPECT_EQ(line.writesWithBytesStillExpected, 0);
 }
 
 TEST_F(DownloadTest, WaitMessageIsShownButNotLoggedAfterTheStartPause) {
@@ -170,6 +177,8 @@ TEST_F(DownloadTest, ExtraMoreReplyGetsAnEmptyBlock) {
   EXPECT_EQ(displays.SentAt(3), "300");
   EXPECT_EQ(d().empty_blocks(), 1);
   EXPECT_TRUE(d().succeeded());
+  EXPECT_EQ(driver.port(0).bytesReadAsExpected, 4 * 2 + 300) << "an empty block's answer";
+  EXPECT_EQ(driver.port(0).writesWithBytesStillExpected, 0);
 }
 
 TEST_F(DownloadTest, DeviceAskingForANinthEmptyBlockIsGivenUpOn) {
