@@ -17,8 +17,9 @@ class WindowToolkit : public Displays {
   // that ServeIntervalMs lets through, so it costs next to nothing when nothing does; a toolkit
   // that cannot look says yes.
   virtual bool EventsPending() = 0;
-  // The least time between two passes over the queue: 0 when EventsPending looks (every pump
-  // then asks it), more for a toolkit whose every pass costs the same, pending or not.
+  // The least time between two passes over the queue: 0 to have EventsPending asked at every
+  // pump; more for a toolkit whose every pass costs the same, pending or not, or whose look is
+  // itself a round trip to another process that a busy machine may answer late.
   virtual std::uint32_t ServeIntervalMs() const { return 0; }
   // Serves what waits: painting and timers run; during a run the operator's input to the window
   // and requests to close it are dropped.

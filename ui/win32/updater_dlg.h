@@ -50,6 +50,7 @@ class CUpdaterDlg final : public updater::WindowToolkit {
   void ShowMessageBox(std::string_view text) override;
   void SetCursor(updater::CursorShape shape) override;
   bool EventsPending() override;
+  std::uint32_t ServeIntervalMs() const override;
   // Paints and timers are served, the operator's input and close requests are dropped.
   void ServeEvents() override;
   void RunEnded() override;
