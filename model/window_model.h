@@ -9,6 +9,10 @@
 
 namespace updater {
 
+// How often a toolkit whose queue is rationed is served during a run: as often as a screen
+// refreshes, so that what it paints shows as soon as anyone could see it.
+inline constexpr std::uint32_t kScreenRefreshMs = 16;
+
 // What a window does with its toolkit: the display operations, each shown at once, and its event
 // queue. WindowModel decides when each is called.
 class WindowToolkit : public Displays {

@@ -325,9 +325,8 @@ bool CUpdaterDlg::EventsPending() {
 std::uint32_t CUpdaterDlg::ServeIntervalMs() const {
   // A pass costs about as much when it finds nothing (the event loop's sources prepared, polled
   // and checked) as the line's own work for a byte, and the line wakes the run every couple of
-  // milliseconds while echoes stream in. Passes no more often than the screen refreshes paint as
-  // soon as anyone could see it.
-  return 16;
+  // milliseconds while echoes stream in.
+  return updater::kScreenRefreshMs;
 }
 
 void CUpdaterDlg::ServeEvents() {

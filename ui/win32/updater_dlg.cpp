@@ -252,9 +252,8 @@ std::uint32_t CUpdaterDlg::ServeIntervalMs() const {
   // The look at the queue is cheap on Windows, but under Wine it is a round trip to the Wine
   // server, and the read pumps before each of its waits: about once a byte while the echo
   // streams in. A busy machine serves some of those trips late, and a byte that arrives during
-  // one waits for it. A look every 16 ms, as often as the screen refreshes, paints as soon as
-  // anyone could see it.
-  return 16;
+  // one waits for it.
+  return updater::kScreenRefreshMs;
 }
 
 void CUpdaterDlg::DropInput() {
