@@ -84,4 +84,54 @@ std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capa
   return length;
 }
 
+namespace {
+
+// The next code point of UTF-8 `text` from `at`, which it moves past it; kBad for a malformed or
+// overlong sequence, which it moves past by one byte.
+constexpr std::uint32_t kBad = 0xFFFFFFFF;
+std::uint32_t NextCodePoint(std::string_view text, std::size_t& at) {
+  const auto lead = static_cast<std::uint8_t>(text[at++]);
+  if (lead < 0x80)
+    return lead;
+  const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+  if (more == 0 || lead > 0xF4 || at + static_cast<std::size_t>(more) > text.size())
+    return kBad;
+  std::uint32_t code = lead & (0x3Fu >> more);
+  for (int k = 0; k < more; ++k) {
+    const auto next = static_cast<std::uint8_t>(text[at + static_cast<std::size_t>(k)]);
+    if ((next & 0xC0) != 0x80)
+      return kBad;
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  static constexpr std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  if (code < kLeast[more])
+    return kBad;
+  at += static_cast<std::size_t>(more);
+  return code;
+}
+
+char ToWindows1252(std::uint32_t code) {
+  if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
+    return static_cast<char>(code);
+  for (unsigned byte = 0x80; byte < 0xA0; ++byte) {
+    if (Windows1252ToUnicode(static_cast<std::uint8_t>(byte)) == code)
+      return static_cast<char>(byte);
+  }
+  return '?';
+}
+
+}  // namespace
+
+std::size_t Utf8ToWindows1252(std::string_view text, char* out, std::size_t capacity) {
+  if (capacity == 0)
+    return 0;
+  std::size_t length = 0;
+  for (std::size_t at = 0; at < text.size() && length + 1 < capacity;) {
+    const std::uint32_t code = NextCodePoint(text, at);
+    out[length++] = code == kBad ? '?' : ToWindows1252(code);
+  }
+  out[length] = '\0';
+  return length;
+}
+
 }  // namespace updater

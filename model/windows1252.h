@@ -25,4 +25,9 @@ const char* Windows1252ToAscii(std::uint8_t byte);
 // returns the length written.
 std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity);
 
+// Converts UTF-8 text (the journal's, a record's) to Windows-1252 into `out` (zero-terminated,
+// cut to fit); a character the code page lacks and a malformed byte become '?'. Returns the
+// length written.
+std::size_t Utf8ToWindows1252(std::string_view text, char* out, std::size_t capacity);
+
 }  // namespace updater

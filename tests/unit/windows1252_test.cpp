@@ -34,6 +34,23 @@ TEST(Windows1252, BecomesUtf8CutOnlyAtACharacterBoundary) {
   EXPECT_EQ(updater::Windows1252ToUtf8(text, out, 0), 0u);
 }
 
+TEST(Windows1252, ComesBackFromUtf8AndMarksWhatItLacks) {
+  char all[256];
+  for (int byte = 1; byte < 256; ++byte)
+    all[byte - 1] = static_cast<char>(byte);
+  char utf8[1024];
+  char back[256];
+  const std::size_t n = updater::Windows1252ToUtf8(std::string_view(all, 255), utf8, sizeof utf8);
+  ASSERT_EQ(updater::Utf8ToWindows1252(std::string_view(utf8, n), back, sizeof back), 255u);
+  EXPECT_EQ(std::string_view(back, 255), std::string_view(all, 255));
+  // An arrow the code page lacks, an overlong NUL, a cut sequence; then cut to fit.
+  EXPECT_EQ(updater::Utf8ToWindows1252("a\xE2\x86\x92" "b\xC0\x80" "c\xC3", back, sizeof back),
+            7u);
+  EXPECT_STREQ(back, "a?b??c?");
+  EXPECT_EQ(updater::Utf8ToWindows1252("c\xC3\xB3" "digo", back, 4), 3u);
+  EXPECT_STREQ(back, "c\xF3" "d");
+}
+
 TEST(Windows1252, StandsForItsLettersInAsciiWithoutTheirAccents) {
   EXPECT_STREQ(updater::Windows1252ToAscii(0xF3), "o");
   EXPECT_STREQ(updater::Windows1252ToAscii(0xD1), "N");
