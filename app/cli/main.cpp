@@ -2,7 +2,7 @@
 // handling go to the same program as the tests run (RunCli).
 #include <atomic>
 
-#include "app/cli/system_platform.h"
+#include "app/system/system_platform.h"
 
 int main(int argc, char** argv) {
   static std::atomic<bool> stop{false};

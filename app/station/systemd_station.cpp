@@ -1,16 +1,23 @@
-// What the station's status asks of systemd: the journal's records (sd-journal) and the state
-// of each adapter's service (sd-bus).
-#include "app/station/station_system.h"
+// What the station asks of the machine: the journal's records (sd-journal), the state of each
+// adapter's service (sd-bus) and when udev took each port in (libudev).
+#include "app/station/systemd_station.h"
 
-#include <systemd/sd-bus.h>
-#include <systemd/sd-journal.h>
+#include <libudev.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
-#include "app/cli/journal.h"
+#define SD_JOURNAL_SUPPRESS_LOCATION
+#include <systemd/sd-bus.h>
+#include <systemd/sd-journal.h>
+
+#include "app/system/journal.h"
+#include "model/windows1252.h"
 
 namespace updater::station {
 
@@ -18,6 +25,9 @@ namespace {
 
 // How far back the status looks: enough for a day of a busy line.
 constexpr int kMaxEntries = 20000;
+constexpr char kSystemd[] = "org.freedesktop.systemd1";
+// systemd's own socket, root's way to it where no D-Bus system bus runs.
+constexpr char kSystemdPrivateBus[] = "unix:path=/run/systemd/private";
 
 std::string Field(sd_journal* journal, const char* name) {
   const void* data = nullptr;
@@ -30,16 +40,104 @@ std::string Field(sd_journal* journal, const char* name) {
   return std::string(static_cast<const char*>(data) + prefix, length - prefix);
 }
 
+std::uint64_t RealtimeUsec(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+// When udev took the device in, as wall-clock time; 0 when it cannot tell.
+std::uint64_t PluggedUsec(const char* device) {
+  struct stat info {};
+  if (stat(device, &info) != 0 || !S_ISCHR(info.st_mode))
+    return 0;
+  std::uint64_t plugged = 0;
+  if (udev* context = udev_new()) {
+    if (udev_device* d = udev_device_new_from_devnum(context, 'c', info.st_rdev)) {
+      const unsigned long long since = udev_device_get_usec_since_initialized(d);
+      if (since > 0)
+        plugged = RealtimeUsec(CLOCK_REALTIME) - since;
+      udev_device_unref(d);
+    }
+    udev_unref(context);
+  }
+  return plugged;
+}
+
 }  // namespace
 
-JournalView ReadLastResults() {
+struct SystemdStation::Bus {
+  sd_bus* bus = nullptr;
+  bool tried = false;
+  ~Bus() { sd_bus_unref(bus); }
+
+  sd_bus* Get() {
+    if (tried)
+      return bus;
+    tried = true;
+    if (sd_bus_open_system(&bus) >= 0)
+      return bus;
+    bus = nullptr;
+    if (geteuid() != 0 || sd_bus_new(&bus) < 0)
+      return nullptr;
+    if (sd_bus_set_address(bus, kSystemdPrivateBus) < 0 || sd_bus_start(bus) < 0) {
+      bus = sd_bus_unref(bus);
+      return nullptr;
+    }
+    return bus;
+  }
+};
+
+SystemdStation::SystemdStation(cli::SystemPlatform& platform)
+    : platform_(platform), bus_(std::make_unique<Bus>()) {}
+
+SystemdStation::~SystemdStation() = default;
+
+bool SystemdStation::ReadConfig(const char* path, std::string& text, std::uint64_t& changedUsec) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  struct stat info {};
+  changedUsec = stat(path, &info) == 0
+                    ? static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000u +
+                          static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 1000u
+                    : 0;
+  return true;
+}
+
+std::string SystemdStation::Property(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+std::vector<ConnectedPort> SystemdStation::SerialPorts() {
+  static PortInfo ports[64];
+  const int count = platform_.ListPorts(ports, 64);
+  std::vector<ConnectedPort> out;
+  for (int i = 0; i < count; ++i) {
+    ConnectedPort p;
+    p.port = ports[i];
+    const cli::DeviceDescription d = cli::DescribeDevice(ports[i].path);
+    p.device = d.device[0] != '\0' ? d.device : ports[i].path;
+    p.byPath = d.byPath;
+    const std::size_t slash = p.device.find_last_of('/');
+    p.kernelName = slash == std::string::npos ? p.device : p.device.substr(slash + 1);
+    p.pluggedUsec = PluggedUsec(p.device.c_str());
+    out.push_back(p);
+  }
+  return out;
+}
+
+JournalView SystemdStation::LastResults() {
   JournalView view;
   sd_journal* journal = nullptr;
   if (sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM) < 0)
     return view;
   const std::string match = std::string("MESSAGE_ID=") + cli::kResultMessageId;
   sd_journal_add_match(journal, match.data(), match.size());
-  // Without the right to read the system's journal only the user's own entries are seen.
+  // Without the right to read the system's journal no file of it opens.
   view.readable = geteuid() == 0 || sd_journal_has_persistent_files(journal) > 0 ||
                   sd_journal_has_runtime_files(journal) > 0;
   sd_journal_seek_tail(journal);
@@ -55,16 +153,8 @@ JournalView ReadLastResults() {
     r.error = Field(journal, "ERROR");
     r.seconds = Field(journal, "SECONDS");
     r.bytes = Field(journal, "BYTES");
-    r.image = Field(journal, "IMAGE");
-    std::uint64_t usec = 0;
-    if (sd_journal_get_realtime_usec(journal, &usec) >= 0) {
-      const time_t seconds = static_cast<time_t>(usec / 1000000);
-      tm local{};
-      char text[32] = "";
-      if (localtime_r(&seconds, &local) != nullptr)
-        strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-      r.when = text;
-    }
+    r.usbSerial = Field(journal, "USB_SERIAL");
+    sd_journal_get_realtime_usec(journal, &r.usec);
     view.last.emplace(key, r);
     if (!device.empty() && device != key)
       view.last.emplace(device, r);
@@ -73,28 +163,55 @@ JournalView ReadLastResults() {
   return view;
 }
 
-std::string UnitState(const std::string& kernelName) {
-  sd_bus* bus = nullptr;
-  if (sd_bus_open_system(&bus) < 0)
-    return {};
-  const std::string unit = "actualizador-station@" + kernelName + ".service";
+UnitStatus SystemdStation::Unit(const std::string& name) {
+  UnitStatus status;
+  sd_bus* bus = bus_->Get();
   char* path = nullptr;
+  if (bus == nullptr ||
+      sd_bus_path_encode("/org/freedesktop/systemd1/unit", name.c_str(), &path) < 0)
+    return status;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
   char* state = nullptr;
-  std::string out;
-  if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", unit.c_str(), &path) >= 0) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    if (sd_bus_get_property_string(bus, "org.freedesktop.systemd1", path,
-                                   "org.freedesktop.systemd1.Unit", "ActiveState", &error,
-                                   &state) >= 0 &&
-        state != nullptr) {
-      out = state;
-    }
-    sd_bus_error_free(&error);
+  if (sd_bus_get_property_string(bus, kSystemd, path, "org.freedesktop.systemd1.Unit",
+                                 "ActiveState", &error, &state) >= 0 &&
+      state != nullptr) {
+    const std::string s = state;
+    if (s == "failed")
+      status.state = UnitStatus::State::kFailed;
+    else if (s == "inactive")
+      status.state = UnitStatus::State::kInactive;
+    else if (s == "active" || s == "activating" || s == "deactivating" || s == "reloading")
+      status.state = UnitStatus::State::kRunning;
   }
+  sd_bus_error_free(&error);
+  std::int32_t exitStatus = 0;
+  if (status.state == UnitStatus::State::kFailed &&
+      sd_bus_get_property_trivial(bus, kSystemd, path, "org.freedesktop.systemd1.Service",
+                                  "ExecMainStatus", &error, 'i', &exitStatus) >= 0) {
+    status.exitStatus = exitStatus;
+  }
+  sd_bus_error_free(&error);
   std::free(state);
   std::free(path);
-  sd_bus_unref(bus);
-  return out;
+  return status;
+}
+
+void SystemdStation::Notice(const std::string& text) {
+  const std::string line = "actualizador-station: " + text;
+  platform_.console().Error(line + "\n");
+  std::vector<char> utf8(line.size() * 3 + 1);
+  Windows1252ToUtf8(line, utf8.data(), utf8.size());
+  sd_journal_send("MESSAGE=%s", utf8.data(), "PRIORITY=4", "SYSLOG_IDENTIFIER=actualizador-station",
+                  nullptr);
+}
+
+std::string SystemdStation::LocalTime(std::uint64_t usec) {
+  const time_t seconds = static_cast<time_t>(usec / 1000000);
+  tm local{};
+  char text[32] = "";
+  if (localtime_r(&seconds, &local) != nullptr)
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
 }
 
 }  // namespace updater::station

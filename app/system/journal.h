@@ -4,9 +4,6 @@
 
 namespace updater::cli {
 
-// The MESSAGE_ID of every run's result in the journal: `journalctl MESSAGE_ID=...` lists them.
-inline constexpr char kResultMessageId[] = "7ec2f040a07f41a68fa510bf649112af";
-
 // A serial device as the system knows it, for the journal's record (empty texts when unknown).
 struct DeviceDescription {
   char device[256] = {};     // the device node, links resolved: "/dev/ttyUSB0"

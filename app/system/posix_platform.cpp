@@ -19,8 +19,8 @@
 #include <memory>
 #include <string>
 
-#include "app/cli/journal.h"
-#include "app/cli/system_platform.h"
+#include "app/system/journal.h"
+#include "app/system/system_platform.h"
 #include "model/windows1252.h"
 #include "serial/com_name.h"
 #include "serial/port_list.h"

@@ -17,7 +17,7 @@
 #define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 
-#include "app/cli/journal.h"
+#include "app/system/journal.h"
 
 namespace updater::cli {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/cli/system_platform.h"
+#include "app/system/system_platform.h"
 #include "serial/com_name.h"
 #include "serial/port_list.h"
 #include "serial/win32_port_driver.h"

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/cli/system_platform.h"
+#include "app/system/system_platform.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/cli/system_platform.h"
+#include "app/system/system_platform.h"
 
 int main(int argc, char** argv) {
   static std::atomic<bool> stop{false};

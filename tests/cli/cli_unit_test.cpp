@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_cli_platform.h"
 #include "fakes/fake_lines.h"
 #include "model/resource.h"
 #include "serial/com_name.h"
@@ -17,109 +18,14 @@
 #include "ui/cli/options.h"
 #include "ui/cli/platform.h"
 #include "ui/cli/port_name.h"
-#include "ui/cli/station_config.h"
 #include "ui/cli/stoppable_clock.h"
 #include "ui/cli/terminal_displays.h"
 
 namespace {
 
 using namespace updater::cli;
-
-class FakeConsole final : public Console {
- public:
-  void Error(std::string_view text) override {
-    error.append(text);
-    if (onError)
-      onError(text);
-  }
-  void Output(std::string_view text) override { output.append(text); }
-  void OutputBytes(std::string_view bytes) override { output.append(bytes); }
-  bool ErrorIsTerminal() override { return terminal; }
-  int ErrorColumns() override { return columns; }
-
-  std::string error;
-  std::string output;
-  bool terminal = false;
-  int columns = 0;
-  std::function<void(std::string_view)> onError;
-};
-
-// Four fake ports on a fake clock; Ctrl-C is `stop`.
-class FakePlatform final : public Platform {
- public:
-  FakePlatform(fakes::FakeClock& clock, fakes::FakePortDriver& ports)
-      : base(clock), driver(ports) {}
-  Console& console() override { return out; }
-  updater::Clock& clock() override { return clock_; }
-  updater::PortDriver& ports() override { return driver; }
-  updater::PortDriver* NamePort(const char* value, NamedPort& port) override {
-    const int n = ComNumber(value, 4);
-    if (n == 0)
-      return nullptr;
-    updater::FormatComName(n, port.open);
-    updater::FormatComName(n, port.shown);
-    return &driver;
-  }
-  int ListPorts(updater::PortInfo* list, int capacity) override {
-    if (usbSerials) {
-      // The fake ports as USB adapters: only the present ones, each with its serial number.
-      int count = 0;
-      for (int i = 0; i < 4 && count < capacity; ++i) {
-        if (!driver.port(i).present)
-          continue;
-        updater::PortInfo& info = list[count++];
-        info = updater::PortInfo{i + 1,    "", "/dev/ttyUSB0", "ftdi_sio", "FTDI",
-                                 "FT232R", "", 0x0403,         0x6001};
-        updater::FormatComName(i + 1, info.name);
-        std::snprintf(info.serialNumber, sizeof info.serialNumber, "%s", usbSerials[i]);
-      }
-      return count;
-    }
-    if (capacity < 1)
-      return 0;
-    list[0] = updater::PortInfo{1,        "COM1", "/dev/ttyUSB0", "ftdi_sio", "FTDI",
-                                "FT232R", "A5",   0x0403,         0x6001};
-    return 1;
-  }
-  bool Sha256(const std::uint8_t*, std::size_t, std::uint8_t digest[32]) override {
-    for (int i = 0; i < 32; ++i)
-      digest[i] = 0xAB;
-    return true;
-  }
-  bool AppendRecord(const char* path, std::string_view line) override {
-    if (std::string(path) == "unwritable" || (!line.empty() && failAppend))
-      return false;
-    if (!line.empty())
-      records.emplace_back(line);
-    return true;
-  }
-  FileProblem ExplainFile(const char* path, bool) override {
-    return std::string(path) == "unwritable" ? FileProblem::kFolderAbsent : FileProblem::kAbsent;
-  }
-  bool JournalAvailable() override { return true; }
-  bool JournalRecord(const RunRecord& record) override {
-    journal.push_back(std::string(record.message) + "|" + (record.port ? record.port : "-"));
-    return true;
-  }
-  void UtcNow(char* text, std::size_t capacity) override {
-    std::snprintf(text, capacity, "2026-01-02T03:04:05Z");
-  }
-  void SystemTextToUtf8(const char* text, char* utf8, std::size_t capacity) override {
-    std::snprintf(utf8, capacity, "%s", text);
-  }
-
-  fakes::FakeClock& base;
-  std::atomic<bool> stop{false};
-  FakeConsole out;
-  fakes::FakePortDriver& driver;
-  std::vector<std::string> records;
-  std::vector<std::string> journal;
-  bool failAppend = false;
-  const char** usbSerials = nullptr;  // when set, ListPorts lists the present ports as USB ones
-
- private:
-  StoppableClock clock_{base, stop};
-};
+using fakes::FakeConsole;
+using fakes::FakePlatform;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -288,52 +194,6 @@ TEST(CliDisplays, ARepeatedRoundShowsOnlyWhatChanged) {
   displays.SetText(IDC_INFO, "Probando COM1 ...\n");
   displays.SetText(IDC_INFO, "COM1 abierto\n");
   EXPECT_EQ(console.error, "Probando COM1 ...\nNo abierto COM1\nCOM1 abierto\n");
-}
-
-TEST(StationConfig, ReadsTheStationAndNamesTheLineOfAnyMistake) {
-  const std::string sha(64, 'A');
-  const std::string good = "# station\nimage = /srv/FW.QMZ\n  sha256 = " + sha +
-                           "\nadapter = 0403:6001\nadapter=067b:2303\nserial = A5\n"
-                           "by_path = pci-*-usb-0:1:1.0-port0\nwait = 30\n";
-  StationConfig config;
-  std::string error;
-  EXPECT_EQ(ParseStationConfig("", config, error), StationState::kOff);
-  EXPECT_EQ(ParseStationConfig("# only comments\n\n   \n", config, error), StationState::kOff);
-  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn) << error;
-  EXPECT_EQ(config.sha256, std::string(64, 'a'));
-  EXPECT_EQ(config.adapters.size(), 2u);
-  EXPECT_EQ(config.waitSeconds, 30u);
-  EXPECT_EQ(config.log, StationConfig::kDefaultLog);
-
-  const struct {
-    std::string text;
-    const char* says;
-  } bad[] = {
-      {"sha256 = " + sha + "\nadapter = 0403:6001\n", "falta la l\xEDnea 'image = RUTA'"},
-      {"image = /x\nsha256 = 12ab\nadapter = 0403:6001\n", "l\xEDnea 2: sha256: '12ab'"},
-      {"image = /x\n\n# c\nimagen = /y\n", "l\xEDnea 4: clave desconocida 'imagen'"},
-      {"image = /x\nsha256 = " + sha + "\nadapter = 0403\n", "l\xEDnea 3: adapter: '0403'"},
-      {"image = FW.QMZ\n", "l\xEDnea 1: image: 'FW.QMZ' no es una ruta absoluta"},
-      {"image /x\n", "l\xEDnea 1: se esperaba 'clave = valor'"},
-  };
-  for (const auto& b : bad) {
-    EXPECT_EQ(ParseStationConfig(b.text, config, error), StationState::kError) << b.text;
-    EXPECT_EQ(error.rfind(b.says, 0), 0u) << error;
-  }
-
-  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn);
-  AdapterFacts adapter{
-      0x0403, 0x6001, "A5", {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:1:1.0-port0"}};
-  EXPECT_TRUE(StationMatches(config, adapter));
-  AdapterFacts otherSocket = adapter;
-  otherSocket.byPaths = {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:2:1.0-port0"};
-  AdapterFacts otherSerial = adapter;
-  otherSerial.serial = "B7";
-  AdapterFacts otherId = adapter;
-  otherId.product = 0x6010;
-  EXPECT_FALSE(StationMatches(config, otherSocket));
-  EXPECT_FALSE(StationMatches(config, otherSerial));
-  EXPECT_FALSE(StationMatches(config, otherId));
 }
 
 TEST(CliClock, APauseEndsWithinASliceOfAStop) {

@@ -44,11 +44,19 @@ TEST(Windows1252, ComesBackFromUtf8AndMarksWhatItLacks) {
   ASSERT_EQ(updater::Utf8ToWindows1252(std::string_view(utf8, n), back, sizeof back), 255u);
   EXPECT_EQ(std::string_view(back, 255), std::string_view(all, 255));
   // An arrow the code page lacks, an overlong NUL, a cut sequence; then cut to fit.
-  EXPECT_EQ(updater::Utf8ToWindows1252("a\xE2\x86\x92" "b\xC0\x80" "c\xC3", back, sizeof back),
+  EXPECT_EQ(updater::Utf8ToWindows1252("a\xE2\x86\x92"
+                                       "b\xC0\x80"
+                                       "c\xC3",
+                                       back, sizeof back),
             7u);
   EXPECT_STREQ(back, "a?b??c?");
-  EXPECT_EQ(updater::Utf8ToWindows1252("c\xC3\xB3" "digo", back, 4), 3u);
-  EXPECT_STREQ(back, "c\xF3" "d");
+  EXPECT_EQ(updater::Utf8ToWindows1252("c\xC3\xB3"
+                                       "digo",
+                                       back, 4),
+            3u);
+  EXPECT_STREQ(back,
+               "c\xF3"
+               "d");
 }
 
 TEST(Windows1252, StandsForItsLettersInAsciiWithoutTheirAccents) {

@@ -6,6 +6,7 @@
 #include "model/app_info.h"
 #include "model/windows1252.h"
 #include "ui/cli/exit_status.h"
+#include "ui/cli/image_check.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
 #include "ui/cli/platform.h"
@@ -28,37 +29,6 @@ void PrintError(Console& console, const char* text) {
   const int n = std::snprintf(line, sizeof line, "%s: %s\n", kProgramName, text);
   if (n > 0)
     console.Error(std::string_view(line, std::strlen(line)));
-}
-
-// The reason a file would not open, in words (Windows-1252).
-const char* ProblemText(FileProblem problem, bool append) {
-  switch (problem) {
-    case FileProblem::kAbsent:
-      return "no existe";
-    case FileProblem::kFolderAbsent:
-      return "la carpeta no existe";
-    case FileProblem::kFolder:
-      return "es una carpeta, no un archivo";
-    case FileProblem::kNoPermission:
-      return append ? "sin permiso de escritura" : "sin permiso de lectura";
-    case FileProblem::kNotAFile:
-      return "no es un archivo normal";
-    case FileProblem::kReadOnly:
-      return "sistema de archivos de solo lectura";
-    case FileProblem::kNone:
-    case FileProblem::kOther:
-      break;
-  }
-  return "error del sistema";
-}
-
-void HexDigest(const std::uint8_t digest[32], char out[65]) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (int i = 0; i < 32; ++i) {
-    out[2 * i] = kHex[digest[i] >> 4];
-    out[2 * i + 1] = kHex[digest[i] & 0x0F];
-  }
-  out[64] = '\0';
 }
 
 // One line of --list-ports: "COM1  /dev/ttyUSB0  ftdi_sio, FTDI, FT232R USB UART, USB 0403:6001,
@@ -156,48 +126,33 @@ class Session {
 
   int LoadImage() {
     const bool read = core_->LoadImage(options_.image);
-    const std::uint32_t length = core_->m_download.m_nFileLength;
-    if (read && length > 0) {
-      std::uint8_t digest[32];
-      if (platform_.Sha256(core_->m_download.m_image, length, digest)) {
-        HexDigest(digest, sha256_);
-        haveDigest_ = true;
-      }
-    }
+    const ImageCheck check =
+        CheckImage(read, core_->m_download.m_image, core_->m_download.m_nFileLength,
+                   options_.expectSha256, platform_);
+    std::memcpy(sha256_, check.sha256, sizeof sha256_);
+    haveDigest_ = sha256_[0] != '\0';
+    if (check.verdict == ImageVerdict::kGood)
+      return kExitSuccess;
     Result result;
     result.status = kExitImage;
     // An image error names the port it kept from being touched.
     result.port = named_ != nullptr ? named_->shown : nullptr;
+    const char* reason =
+        read ? "" : FileProblemText(platform_.ExplainFile(options_.image, false), false);
     char text[256];
+    DescribeImageProblem(check, reason, text, sizeof text);
+    result.failure = text;
+    // What standard error says names the file, and both hashes.
     char said[NamedPort::kNameSize + 256];
-    if (!read) {
-      const char* reason = ProblemText(platform_.ExplainFile(options_.image, false), false);
-      std::snprintf(text, sizeof text, "no se puede leer la imagen: %s", reason);
+    if (check.verdict == ImageVerdict::kUnreadable) {
       std::snprintf(said, sizeof said, "no se puede leer la imagen '%s': %s", options_.image,
                     reason);
-      result.failure = text;
       result.said = said;
-    } else if (length == 0) {
-      result.failure =
-          "la imagen est\xE1 vac\xED"
-          "a";
-    } else if (length >= Downloader::kLengthLimit) {
-      std::snprintf(
-          text, sizeof text, "imagen demasiado larga para el equipo: %u bytes, como m\xE1ximo %u",
-          static_cast<unsigned>(length), static_cast<unsigned>(Downloader::kLengthLimit - 1));
-      result.failure = text;
-    } else if (options_.expectSha256[0] != '\0' &&
-               (!haveDigest_ || std::strcmp(sha256_, options_.expectSha256) != 0)) {
-      result.failure = haveDigest_ ? "la imagen no es la esperada: otro SHA-256"
-                                   : "no se pudo calcular el SHA-256 de la imagen";
-      if (haveDigest_) {
-        std::snprintf(said, sizeof said,
-                      "la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s",
-                      options_.image, sha256_, options_.expectSha256);
-        result.said = said;
-      }
-    } else {
-      return kExitSuccess;
+    } else if (check.verdict == ImageVerdict::kOtherHash) {
+      std::snprintf(said, sizeof said,
+                    "la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s",
+                    options_.image, sha256_, options_.expectSha256);
+      result.said = said;
     }
     platform_.UtcNow(started_, sizeof started_);
     Finish(result);
@@ -354,7 +309,7 @@ class Session {
       std::snprintf(message, sizeof message,
                     "no se pudo a\xF1"
                     "adir el registro a %s: %s",
-                    options_.log, ProblemText(platform_.ExplainFile(options_.log, true), true));
+                    options_.log, FileProblemText(platform_.ExplainFile(options_.log, true), true));
       PrintError(platform_.console(), message);
       logFailed_ = true;
       if (result.status == kExitSuccess) {
@@ -505,7 +460,7 @@ int RunCli(int argc, char** argv, Platform& platform) {
     std::snprintf(error, sizeof error,
                   "--log: no se puede escribir en '%s': %s (c\xF3"
                   "digo %d)",
-                  options.log, ProblemText(platform.ExplainFile(options.log, true), true),
+                  options.log, FileProblemText(platform.ExplainFile(options.log, true), true),
                   kExitUsage);
     PrintError(console, error);
     return kExitUsage;

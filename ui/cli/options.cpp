@@ -77,42 +77,38 @@ bool AllDigits(const char* text) {
   return true;
 }
 
-// 64 hexadecimal digits in either case, kept lowercase.
-bool ParseSha256(const char* text, char out[65]) {
-  std::size_t n = 0;
-  for (; text[n] != '\0'; ++n) {
+}  // namespace
+
+bool ParseSha256(std::string_view text, char out[65]) {
+  if (text.size() != 64)
+    return false;
+  for (std::size_t n = 0; n < text.size(); ++n) {
     const char c = text[n];
-    if (n >= 64)
-      return false;
-    if (c >= '0' && c <= '9')
-      out[n] = c;
-    else if (c >= 'a' && c <= 'f')
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))
       out[n] = c;
     else if (c >= 'A' && c <= 'F')
       out[n] = static_cast<char>(c - 'A' + 'a');
     else
       return false;
   }
-  out[n] = '\0';
-  return n == 64;
+  out[64] = '\0';
+  return true;
 }
 
-bool ParseSeconds(const char* text, std::uint32_t& seconds) {
-  if (*text == '\0')
+bool ParseSeconds(std::string_view text, std::uint32_t& seconds) {
+  if (text.empty())
     return false;
   std::uint64_t value = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9')
+  for (const char c : text) {
+    if (c < '0' || c > '9')
       return false;
-    value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
     if (value > kMaxWaitSeconds)
       return false;
   }
   seconds = static_cast<std::uint32_t>(value);
   return true;
 }
-
-}  // namespace
 
 const char* HelpText() {
   struct Text {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace updater::cli {
 
@@ -25,6 +26,11 @@ enum class Command { kRun, kListPorts, kHelp, kVersion, kUsageError };
 
 // The longest --wait accepted: a week.
 inline constexpr std::uint32_t kMaxWaitSeconds = 7 * 24 * 3600;
+
+// 64 hexadecimal digits in either case, into `out` lowercase and zero-terminated.
+bool ParseSha256(std::string_view text, char out[65]);
+// A whole number of seconds, at most kMaxWaitSeconds.
+bool ParseSeconds(std::string_view text, std::uint32_t& seconds);
 
 // Reads the options; on kUsageError `error` (zero-terminated, Windows-1252) says what is wrong.
 // A number right after a spaced "--wait" is its seconds ("--wait 30 FW.QMZ").

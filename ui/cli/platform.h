@@ -31,6 +31,9 @@ enum class FileProblem {
   kOther,
 };
 
+// The MESSAGE_ID of every run's result in the journal: `journalctl MESSAGE_ID=...` lists them.
+inline constexpr char kResultMessageId[] = "7ec2f040a07f41a68fa510bf649112af";
+
 // A run's result as the system's journal takes it: text fields in UTF-8.
 struct RunRecord {
   bool ok = false;

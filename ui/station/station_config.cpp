@@ -1,8 +1,12 @@
-#include "ui/cli/station_config.h"
+#include "ui/station/station_config.h"
 
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
-namespace updater::cli {
+#include "ui/cli/options.h"
+
+namespace updater::station {
 
 namespace {
 
@@ -33,33 +37,33 @@ bool Hex(std::string_view text, std::uint32_t& value) {
   return true;
 }
 
-bool Sha256(std::string_view text, std::string& out) {
-  if (text.size() != 64)
-    return false;
-  out.clear();
-  for (const char c : text) {
-    if (c >= '0' && c <= '9')
-      out += c;
-    else if (c >= 'a' && c <= 'f')
-      out += c;
-    else if (c >= 'A' && c <= 'F')
-      out += static_cast<char>(c - 'A' + 'a');
-    else
-      return false;
+constexpr const char* kKeys[] = {"image", "sha256", "adapter", "serial", "by_path", "log", "wait"};
+// The keys that take one value; the others may be given on several lines.
+constexpr const char* kSingleKeys[] = {"image", "sha256", "log", "wait"};
+
+// Whether `value` holds a second "key =" after a blank, as a line that joins two would.
+bool HoldsAnotherKey(std::string_view value) {
+  for (const char* key : kKeys) {
+    const std::string_view k(key);
+    for (std::size_t at = value.find(k); at != std::string_view::npos; at = value.find(k, at + 1)) {
+      if (at == 0 || (value[at - 1] != ' ' && value[at - 1] != '\t'))
+        continue;
+      const std::string_view rest = Trim(value.substr(at + k.size()));
+      if (!rest.empty() && rest.front() == '=')
+        return true;
+    }
   }
-  return true;
+  return false;
 }
 
-bool Seconds(std::string_view text, std::uint32_t& seconds) {
-  if (text.empty() || text.size() > 6)
+// Whether `path` names a file inside the service's state folder.
+bool InStateFolder(std::string_view path) {
+  const std::string_view folder(kStateFolder);
+  if (path.size() <= folder.size() + 1 || path.substr(0, folder.size()) != folder ||
+      path[folder.size()] != '/') {
     return false;
-  seconds = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-    seconds = seconds * 10 + static_cast<std::uint32_t>(c - '0');
   }
-  return seconds <= 7 * 24 * 3600;
+  return path.find("/../") == std::string_view::npos && path.substr(path.size() - 3) != "/..";
 }
 
 // '*' any run of characters, '?' any one.
@@ -110,18 +114,97 @@ bool ParseUsbId(std::string_view text, StationConfig::UsbId& id) {
   return true;
 }
 
+namespace {
+
+// Takes one "key = value" line into `config`; false with `error` set when it is wrong.
+bool ReadSetting(std::string_view key, std::string_view value, int number, StationConfig& config,
+                 std::string& error) {
+  if (key == "image") {
+    if (value.front() != '/') {
+      error = Line(number, "image: '%.*s' no es una ruta absoluta", value);
+      return false;
+    }
+    config.image = value;
+  } else if (key == "sha256") {
+    char hex[65];
+    if (!cli::ParseSha256(value, hex)) {
+      error = Line(number, "sha256: '%.*s' no es un SHA-256 (64 cifras hexadecimales)", value);
+      return false;
+    }
+    config.sha256 = hex;
+  } else if (key == "adapter") {
+    StationConfig::UsbId id;
+    if (!ParseUsbId(value, id)) {
+      error = Line(number,
+                   "adapter: '%.*s' no son los identificadores USB 'fabricante:producto' "
+                   "(por ejemplo 0403:6001)",
+                   value);
+      return false;
+    }
+    config.adapters.push_back(id);
+  } else if (key == "serial") {
+    config.serials.emplace_back(value);
+  } else if (key == "by_path") {
+    config.byPaths.emplace_back(value);
+  } else if (key == "log") {
+    if (!InStateFolder(value)) {
+      error = Line(number,
+                   "log: '%.*s' no est\xE1 en /var/lib/actualizador/, la \xFAnica carpeta "
+                   "donde el servicio puede escribir",
+                   value);
+      return false;
+    }
+    config.log = value;
+  } else if (!cli::ParseSeconds(value, config.waitSeconds)) {
+    error = Line(number, "wait: '%.*s' no es un n\xFAmero de segundos", value);
+    return false;
+  }
+  return true;
+}
+
+// Why a line that reads "key = value" is still wrong, or nothing: an unknown key, no value, a
+// second key on the line, a key that takes one value given again.
+std::string LineProblem(std::string_view key, std::string_view value, int number,
+                        std::vector<std::pair<std::string_view, int>>& seen) {
+  bool known = false;
+  for (const char* k : kKeys)
+    known = known || key == k;
+  if (!known) {
+    return Line(number,
+                "clave desconocida '%.*s' (se admiten image, sha256, adapter, serial, by_path, "
+                "log, wait)",
+                key);
+  }
+  if (value.empty())
+    return Line(number, "'%.*s' sin valor", key);
+  if (HoldsAnotherKey(value))
+    return Line(number, "'%.*s' con otra clave en la misma l\xEDnea: una clave por l\xEDnea", key);
+  for (const char* single : kSingleKeys) {
+    if (key != single)
+      continue;
+    for (const auto& [k, line] : seen) {
+      if (k == key) {
+        char first[32];
+        std::snprintf(first, sizeof first, " (ya en la l\xEDnea %d)", line);
+        return Line(number, "'%.*s' repetida", key) + first;
+      }
+    }
+    seen.emplace_back(key, number);
+  }
+  return {};
+}
+
+}  // namespace
+
 StationState ParseStationConfig(std::string_view text, StationConfig& config, std::string& error) {
   config = StationConfig{};
   error.clear();
   bool any = false;
-  int imageLine = 0;
-  int number = 0;
-  while (!text.empty()) {
+  std::vector<std::pair<std::string_view, int>> seen;
+  for (int number = 1; !text.empty(); ++number) {
     const std::size_t end = text.find('\n');
-    const std::string_view raw = text.substr(0, end);
+    const std::string_view line = Trim(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    ++number;
-    const std::string_view line = Trim(raw);
     if (line.empty() || line.front() == '#')
       continue;
     any = true;
@@ -132,58 +215,13 @@ StationState ParseStationConfig(std::string_view text, StationConfig& config, st
     }
     const std::string_view key = Trim(line.substr(0, equals));
     const std::string_view value = Trim(line.substr(equals + 1));
-    if (value.empty()) {
-      error = Line(number, "'%.*s' sin valor", key);
+    error = LineProblem(key, value, number, seen);
+    if (!error.empty() || !ReadSetting(key, value, number, config, error))
       return StationState::kError;
-    }
-    if (key == "image") {
-      if (value.front() != '/') {
-        error = Line(number, "image: '%.*s' no es una ruta absoluta", value);
-        return StationState::kError;
-      }
-      config.image = value;
-      imageLine = number;
-    } else if (key == "sha256") {
-      if (!Sha256(value, config.sha256)) {
-        error = Line(number, "sha256: '%.*s' no es un SHA-256 (64 cifras hexadecimales)", value);
-        return StationState::kError;
-      }
-    } else if (key == "adapter") {
-      StationConfig::UsbId id;
-      if (!ParseUsbId(value, id)) {
-        error = Line(number,
-                     "adapter: '%.*s' no son los identificadores USB 'fabricante:producto' "
-                     "(por ejemplo 0403:6001)",
-                     value);
-        return StationState::kError;
-      }
-      config.adapters.push_back(id);
-    } else if (key == "serial") {
-      config.serials.emplace_back(value);
-    } else if (key == "by_path") {
-      config.byPaths.emplace_back(value);
-    } else if (key == "log") {
-      if (value.front() != '/') {
-        error = Line(number, "log: '%.*s' no es una ruta absoluta", value);
-        return StationState::kError;
-      }
-      config.log = value;
-    } else if (key == "wait") {
-      if (!Seconds(value, config.waitSeconds)) {
-        error = Line(number, "wait: '%.*s' no es un n\xFAmero de segundos", value);
-        return StationState::kError;
-      }
-    } else {
-      error = Line(number,
-                   "clave desconocida '%.*s' (se admiten image, sha256, adapter, serial, "
-                   "by_path, log, wait)",
-                   key);
-      return StationState::kError;
-    }
   }
   if (!any)
     return StationState::kOff;
-  if (imageLine == 0)
+  if (config.image.empty())
     error = "falta la l\xEDnea 'image = RUTA' (la imagen que programar)";
   else if (config.sha256.empty())
     error = "falta la l\xEDnea 'sha256 = HEX' (el SHA-256 de la imagen)";
@@ -221,4 +259,4 @@ bool StationMatches(const StationConfig& config, const AdapterFacts& adapter) {
   return false;
 }
 
-}  // namespace updater::cli
+}  // namespace updater::station

@@ -5,9 +5,19 @@
 #include <string_view>
 #include <vector>
 
-namespace updater::cli {
+namespace updater::station {
 
-// The station's configuration, /etc/actualizador/station.conf: "key = value" lines, '#' starts a
+// Where the station's pieces are; the unit, the rule, the manual page and the documents name the
+// same (a test holds them equal).
+inline constexpr char kConfigPath[] = "/etc/actualizador/station.conf";
+// The service's state folder (StateDirectory=): the only one it may write to.
+inline constexpr char kStateFolder[] = "/var/lib/actualizador";
+inline constexpr char kDefaultLog[] = "/var/lib/actualizador/station.jsonl";
+// One service an adapter: "actualizador-station@ttyUSB0.service".
+inline constexpr char kUnitPrefix[] = "actualizador-station@";
+inline constexpr char kUnitSuffix[] = ".service";
+
+// The station's configuration, kConfigPath: "key = value" lines, one key a line, '#' starts a
 // comment line. Absent, empty or only comments: the station is off.
 struct StationConfig {
   struct UsbId {
@@ -19,16 +29,15 @@ struct StationConfig {
   std::vector<UsbId> adapters;       // adapter: the USB ids "vvvv:pppp" acted on (one or more)
   std::vector<std::string> serials;  // serial: only adapters with one of these serial numbers
   std::vector<std::string> byPaths;  // by_path: only adapters in these USB sockets (patterns)
-  std::string log = kDefaultLog;     // log: the record file, one JSON line a run
+  std::string log = kDefaultLog;     // log: the record file, one JSON line a run, in kStateFolder
   std::uint32_t waitSeconds = 10;    // wait: how long a device has to answer once plugged in
-
-  static constexpr char kDefaultLog[] = "/var/lib/actualizador/station.jsonl";
 };
 
 enum class StationState { kOff, kOn, kError };
 
 // Reads the configuration's text. On kError `error` (Windows-1252) names the line and what is
-// wrong with it, or the key that is missing.
+// wrong with it (a value that holds a second key, a key given twice that takes one value), or the
+// key that is missing.
 StationState ParseStationConfig(std::string_view text, StationConfig& config, std::string& error);
 
 // What the system says of a serial adapter.
@@ -47,4 +56,4 @@ bool StationMatches(const StationConfig& config, const AdapterFacts& adapter);
 // "vvvv:pppp" in hex; false when it is not one.
 bool ParseUsbId(std::string_view text, StationConfig::UsbId& id);
 
-}  // namespace updater::cli
+}  // namespace updater::station

@@ -3,31 +3,69 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "serial/port_list.h"
+#include "ui/cli/platform.h"
 
 namespace updater::station {
 
-// The last result the journal holds for a device, from the command line's records.
+// A run's result as the journal keeps it, from the command line's records.
 struct LastResult {
   std::string result;  // "ok" or "failed"
   int exitCode = 0;
   std::string error;  // UTF-8
   std::string seconds;
   std::string bytes;
-  std::string image;
-  std::string when;  // local time, "2026-12-08 10:11:12"
+  std::string usbSerial;   // the adapter's, when it had one
+  std::uint64_t usec = 0;  // when, microseconds since the epoch
 };
 
 struct JournalView {
   bool readable = false;  // false: the user may not read the system's journal
-  // By the record's BY_PATH when it has one, and by its DEVICE.
+  // The newest result by the record's BY_PATH when it has one, and by its DEVICE.
   std::map<std::string, LastResult> last;
 };
 
-// The newest result of each device among the journal's latest records.
-JournalView ReadLastResults();
+// A serial port of the machine, as the station's status shows it.
+struct ConnectedPort {
+  PortInfo port;                  // the port list's entry: USB ids and serial number
+  std::string device;             // "/dev/ttyUSB0"
+  std::string byPath;             // its /dev/serial/by-path link; empty when it has none
+  std::string kernelName;         // "ttyUSB0"
+  std::uint64_t pluggedUsec = 0;  // when the system took it in; 0 when unknown
+};
 
-// The state of the adapter's service ("active", "inactive", "failed", ...); empty when systemd
-// cannot be asked.
-std::string UnitState(const std::string& kernelName);
+// What systemd says of an adapter's service.
+struct UnitStatus {
+  enum class State { kUnknown, kInactive, kRunning, kFailed };
+  State state = State::kUnknown;
+  int exitStatus = 0;  // kFailed: the program's exit code
+};
+
+// What the station needs of the machine besides the command line's platform: its configuration
+// file, the ports with their USB facts, the journal and systemd. app/station gives the system's
+// own; the tests give a fake.
+class StationSystem {
+ public:
+  virtual ~StationSystem() = default;
+
+  virtual cli::Platform& platform() = 0;
+  // The file's text and when it was last changed; false when it is absent or unreadable.
+  virtual bool ReadConfig(const char* path, std::string& text, std::uint64_t& changedUsec) = 0;
+  // One of udev's properties of the device being matched (its environment); empty when unset.
+  virtual std::string Property(const char* name) = 0;
+  virtual std::vector<ConnectedPort> SerialPorts() = 0;
+  virtual JournalView LastResults() = 0;
+  virtual UnitStatus Unit(const std::string& name) = 0;
+  // One line (Windows-1252) in the system's journal, for whoever wonders why the station did
+  // nothing.
+  virtual void Notice(const std::string& text) = 0;
+  // `usec` as the local time "2026-12-08 10:11:12".
+  virtual std::string LocalTime(std::uint64_t usec) = 0;
+};
+
+// The whole program: `argv` as main receives it; returns its exit status.
+int RunStation(int argc, char** argv, StationSystem& system);
 
 }  // namespace updater::station

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_cli_platform.h"
+#include "fakes/fake_lines.h"
+#include "support/temp_dir.h"
+#include "ui/station/station_config.h"
+#include "ui/station/station_status.h"
+#include "ui/station/station_system.h"
+
+namespace {
+
+using namespace updater::station;
+
+TEST(StationConfig, ReadsTheStationAndNamesTheLineOfAnyMistake) {
+  const std::string sha(64, 'A');
+  const std::string good = "# station\nimage = /srv/FW.QMZ\n  sha256 = " + sha +
+                           "\nadapter = 0403:6001\nadapter=067b:2303\nserial = A5\nserial = B7\n"
+                           "by_path = pci-*-usb-0:1:1.0-port0\nwait = 30\n";
+  StationConfig config;
+  std::string error;
+  EXPECT_EQ(ParseStationConfig("", config, error), StationState::kOff);
+  EXPECT_EQ(ParseStationConfig("# only comments\n\n   \n", config, error), StationState::kOff);
+  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn) << error;
+  EXPECT_EQ(config.sha256, std::string(64, 'a'));
+  EXPECT_EQ(config.adapters.size(), 2u);
+  EXPECT_EQ(config.waitSeconds, 30u);
+  EXPECT_EQ(config.log, kDefaultLog);
+  EXPECT_EQ(config.serials.size(), 2u);
+
+  const struct {
+    std::string text;
+    const char* says;
+  } bad[] = {
+      {"sha256 = " + sha + "\nadapter = 0403:6001\n", "falta la l\xEDnea 'image = RUTA'"},
+      {"image = /x\nsha256 = 12ab\nadapter = 0403:6001\n", "l\xEDnea 2: sha256: '12ab'"},
+      {"image = /x\n\n# c\nimagen = /y\n", "l\xEDnea 4: clave desconocida 'imagen'"},
+      {"image = /x\nsha256 = " + sha + "\nadapter = 0403\n", "l\xEDnea 3: adapter: '0403'"},
+      {"image = FW.QMZ\n", "l\xEDnea 1: image: 'FW.QMZ' no es una ruta absoluta"},
+      {"image /x\n", "l\xEDnea 1: se esperaba 'clave = valor'"},
+      // Two keys joined on one line, as an uncommented example would leave them.
+      {"image = /x\nserial = A50285BI   by_path = pci-*\n",
+       "l\xEDnea 2: 'serial' con otra clave en la misma l\xEDnea"},
+      {"image = /x\n# c\nimage = /y\n", "l\xEDnea 3: 'image' repetida (ya en la l\xEDnea 1)"},
+      {"image = /x\nlog = /srv/station.jsonl\n",
+       "l\xEDnea 2: log: '/srv/station.jsonl' no est\xE1"},
+      {"log = /var/lib/actualizador/../x\n", "l\xEDnea 1: log:"},
+  };
+  for (const auto& b : bad) {
+    EXPECT_EQ(ParseStationConfig(b.text, config, error), StationState::kError) << b.text;
+    EXPECT_EQ(error.rfind(b.says, 0), 0u) << error;
+  }
+
+  ASSERT_EQ(ParseStationConfig(good, config, error), StationState::kOn);
+  AdapterFacts adapter{
+      0x0403, 0x6001, "A5", {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:1:1.0-port0"}};
+  EXPECT_TRUE(StationMatches(config, adapter));
+  AdapterFacts otherSocket = adapter;
+  otherSocket.byPaths = {"/dev/serial/by-path/pci-0000:00:04.0-usb-0:2:1.0-port0"};
+  AdapterFacts otherSerial = adapter;
+  otherSerial.serial = "C9";
+  AdapterFacts otherId = adapter;
+  otherId.product = 0x6010;
+  EXPECT_FALSE(StationMatches(config, otherSocket));
+  EXPECT_FALSE(StationMatches(config, otherSerial));
+  EXPECT_FALSE(StationMatches(config, otherId));
+}
+
+// The station's machine: a configuration, ports, the journal's last results and the units'
+// states as each test sets them; the time is microseconds as a number.
+class FakeStation final : public StationSystem, public fakes::FakeLines {
+ public:
+  updater::cli::Platform& platform() override { return platform_; }
+  bool ReadConfig(const char*, std::string& text, std::uint64_t& changed) override {
+    text = config;
+    changed = configChanged;
+    return present;
+  }
+  std::string Property(const char* name) override { return properties[name]; }
+  std::vector<ConnectedPort> SerialPorts() override { return ports; }
+  JournalView LastResults() override { return journal; }
+  UnitStatus Unit(const std::string& name) override { return units[name]; }
+  void Notice(const std::string& text) override { notices.push_back(text); }
+  std::string LocalTime(std::uint64_t usec) override { return "t" + std::to_string(usec); }
+
+  // A station for an image of `length` bytes with the fake platform's hash, or another.
+  void Configure(std::size_t length, bool rightHash = true) {
+    const std::string image = support::WriteImage(dir.File("FW" + std::to_string(length) + ".QMZ"),
+                                                  std::vector<std::uint8_t>(length, 7));
+    config = "image = " + image + "\nsha256 = " + std::string(64, rightHash ? 'a' : 'c') +
+             "\nadapter = 0403:6001\n";
+    for (std::size_t i = 0; i < 64; i += 2)
+      config[config.find("sha256 = ") + 9 + i + 1] = 'b';
+    present = true;
+  }
+  ConnectedPort& Plug(const char* name, const char* serial, std::uint64_t when) {
+    ConnectedPort p;
+    p.port.vendorId = 0x0403;
+    p.port.productId = 0x6001;
+    std::snprintf(p.port.serialNumber, sizeof p.port.serialNumber, "%s", serial);
+    p.device = std::string("/dev/") + name;
+    p.byPath = std::string("/dev/serial/by-path/pci-usb-0:1-") + name;
+    p.kernelName = name;
+    p.pluggedUsec = when;
+    ports.push_back(p);
+    return ports.back();
+  }
+  int Status(bool json = false) {
+    platform_.out.output.clear();
+    return ShowStatus(LoadConfig(kConfigPath, *this), kConfigPath, json, *this);
+  }
+  const std::string& Output() const { return platform_.out.output; }
+
+  support::TempDir dir;
+  std::string config;
+  bool present = false;
+  std::uint64_t configChanged = 0;
+  std::map<std::string, std::string> properties;
+  std::vector<ConnectedPort> ports;
+  JournalView journal{true, {}};
+  std::map<std::string, UnitStatus> units;
+  std::vector<std::string> notices;
+
+ private:
+  fakes::FakePlatform platform_{clock, driver};
+};
+
+TEST(StationStatus, AnImageEveryRunWouldRefuseKeepsTheStationOff) {
+  FakeStation station;
+  station.Configure(40000);
+  EXPECT_EQ(station.Status(), kStatusImageRefused);
+  EXPECT_EQ(station.Output().find("Estaci\xF3n: activa"), std::string::npos) << station.Output();
+  EXPECT_NE(station.Output().find("RECHAZADA: imagen demasiado larga para el equipo: 40000 bytes, "
+                                  "como m\xE1ximo 31743"),
+            std::string::npos);
+  EXPECT_EQ(station.Status(true), kStatusImageRefused);
+  EXPECT_NE(station.Output().find("\"state\":\"refused\""), std::string::npos);
+
+  station.Configure(300, false);
+  EXPECT_EQ(station.Status(), kStatusImageRefused);
+  EXPECT_NE(station.Output().find("otro SHA-256"), std::string::npos);
+  station.Configure(0);
+  EXPECT_EQ(station.Status(), kStatusImageRefused);
+  station.Configure(300);
+  EXPECT_EQ(station.Status(), kStatusActive);
+  EXPECT_NE(station.Output().find("Estaci\xF3n: activa"), std::string::npos);
+  EXPECT_NE(station.Output().find("(coincide, 300 bytes)"), std::string::npos);
+
+  station.config = "image = /x\nimage = /y\n";
+  EXPECT_EQ(station.Status(), kStatusConfigError);
+  station.present = false;
+  EXPECT_EQ(station.Status(), kStatusOff);
+}
+
+TEST(StationStatus, ShowsOnlyWhatTheAdapterPluggedInNowDid) {
+  FakeStation station;
+  station.Configure(300);
+  station.configChanged = 100;
+  const ConnectedPort& fresh = station.Plug("ttyUSB1", "NEW1", 500);
+  // The previous adapter on the same port failed before this one was plugged in.
+  station.journal.last[fresh.byPath] = LastResult{"failed", 8, "fallo", "1.0", "300", "OLD0", 400};
+  EXPECT_EQ(station.Status(), kStatusActive);
+  EXPECT_EQ(station.Output().find("FALLO"), std::string::npos) << station.Output();
+  EXPECT_NE(station.Output().find("\xFAltimo: ninguno desde que se conect\xF3"), std::string::npos);
+  EXPECT_NE(station.Output().find("ahora: desconocido"), std::string::npos);
+
+  station.units["actualizador-station@ttyUSB1.service"] = {UnitStatus::State::kRunning, 0};
+  station.journal.last[fresh.byPath] = LastResult{"ok", 0, "", "3.5", "300", "NEW1", 600};
+  station.Status();
+  EXPECT_NE(station.Output().find("ahora: programando"), std::string::npos);
+  EXPECT_NE(station.Output().find("\xFAltimo: correcto, t600, 300 bytes en 3.5 s"),
+            std::string::npos);
+
+  // A failed service with no record gives its exit code in the program's words.
+  station.units["actualizador-station@ttyUSB1.service"] = {UnitStatus::State::kFailed, 3};
+  station.journal.last.clear();
+  station.Status();
+  EXPECT_NE(station.Output().find("FALLO (c\xF3"
+                                  "digo 3: imagen ilegible"),
+            std::string::npos)
+      << station.Output();
+
+  // Plugged in before the configuration was written: nothing will run until it is plugged again.
+  station.units.clear();
+  station.configChanged = 700;
+  station.Status(true);
+  EXPECT_NE(station.Output().find("\"vendor_id\":\"0403\",\"product_id\":\"6001\""),
+            std::string::npos);
+  EXPECT_NE(station.Output().find("\"plugged_before_config\":true"), std::string::npos);
+  station.Status();
+  EXPECT_NE(station.Output().find("sin programar: conectado antes"), std::string::npos);
+
+  station.journal.readable = false;
+  station.Status();
+  EXPECT_NE(station.Output().find("\xFAltimo: desconocido (sin permiso"), std::string::npos);
+  EXPECT_EQ(station.Output().find("ninguno"), std::string::npos);
+}
+
+TEST(StationMatch, AnswersForAConfiguredAdapterAndSaysOnceWhyABrokenStationIsOff) {
+  FakeStation station;
+  station.Configure(300);
+  station.properties = {{"ID_VENDOR_ID", "0403"}, {"ID_MODEL_ID", "6001"}};
+  char program[] = "actualizador-station";
+  char match[] = "match";
+  char link[] = "serial/by-path/pci-usb-0:1";
+  char* argv[] = {program, match, link, nullptr};
+  EXPECT_EQ(RunStation(3, argv, station), 0);
+  EXPECT_EQ(station.Output(), "ACTUALIZADOR_STATION=1\n");
+  station.properties["ID_MODEL_ID"] = "6010";
+  station.config += "sha256 = " + std::string(64, 'a') + "\n";
+  EXPECT_EQ(RunStation(3, argv, station), 0);
+  EXPECT_EQ(station.Output(), "ACTUALIZADOR_STATION=1\n");
+  ASSERT_EQ(station.notices.size(), 1u);
+  EXPECT_NE(station.notices[0].find("l\xEDnea 4: 'sha256' repetida"), std::string::npos);
+}
+
+}  // namespace

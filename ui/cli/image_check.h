@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "ui/cli/platform.h"
+
+namespace updater::cli {
+
+// Whether an image may be programmed: the same rule for the command line, before any port is
+// touched, and for the station's status, which says why a run would refuse it.
+enum class ImageVerdict {
+  kGood,
+  kUnreadable,  // the file would not open or read
+  kEmpty,
+  kTooLong,    // the device's length limit or more
+  kNoDigest,   // a SHA-256 is pinned but could not be computed
+  kOtherHash,  // a SHA-256 is pinned and the image has another
+};
+
+struct ImageCheck {
+  ImageVerdict verdict = ImageVerdict::kUnreadable;
+  std::uint32_t length = 0;
+  char sha256[65] = {};  // lowercase hex; empty when not computed
+};
+
+// Checks `length` bytes of `image` (`read`: whether the file could be read at all) against the
+// device's limit and, unless `expected` is empty, against that SHA-256 (lowercase hex).
+ImageCheck CheckImage(bool read, const std::uint8_t* image, std::uint32_t length,
+                      std::string_view expected, Platform& platform);
+
+// Why `check` refuses the image, in words (Windows-1252, zero-terminated in `out`):
+// "imagen demasiado larga para el equipo: 40000 bytes, como máximo 31743". `unreadable` is why
+// the file would not open, for kUnreadable. Empty for a good image.
+void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char* out,
+                          std::size_t capacity);
+
+// The reason a file would not open, in words (Windows-1252): for an image when `append` is
+// false, for a record file when it is true.
+const char* FileProblemText(FileProblem problem, bool append);
+
+// The digest as 64 lowercase hex digits and a terminating zero.
+void HexDigest(const std::uint8_t digest[32], char out[65]);
+
+}  // namespace updater::cli

@@ -1,0 +1,121 @@
+// actualizador-station: udev asks it which adapters to act on (match), systemd runs it on one
+// adapter (run), the operator asks it what the station does (status).
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ui/cli/exit_status.h"
+#include "ui/station/station_status.h"
+#include "ui/station/station_system.h"
+
+namespace updater::station {
+
+namespace {
+
+constexpr char kUsage[] =
+    "Uso: actualizador-station status [--json] [--config ARCHIVO]\n"
+    "     actualizador-station run DISPOSITIVO [--config ARCHIVO]\n"
+    "     actualizador-station match [ENLACE]... [--config ARCHIVO]\n"
+    "La estaci\xF3n programa cada adaptador USB que station.conf nombra en cuanto se conecta:\n"
+    "udev pregunta con 'match', systemd ejecuta 'run' por adaptador\n"
+    "(actualizador-station@DISPOSITIVO.service), 'status' muestra la configuraci\xF3n, los\n"
+    "adaptadores conectados y el \xFAltimo resultado de cada uno (del diario del sistema).\n"
+    "'status' termina con 0 si la estaci\xF3n est\xE1 activa, 1 si est\xE1 desactivada, 2 si\n"
+    "station.conf tiene un error y 3 si cada programaci\xF3n rechazar\xED"
+    "a la imagen.\n";
+
+// udev's IMPORT{program}: the adapter's USB properties come from udev, its links as arguments
+// (relative to /dev). Prints ACTUALIZADOR_STATION=1 for an adapter to act on. A configuration
+// in error is said in the journal, once a plug, since udev keeps what a program prints to itself.
+int Match(const LoadedConfig& loaded, const std::vector<std::string>& links,
+          StationSystem& system) {
+  if (loaded.state == StationState::kError) {
+    system.Notice("la estaci\xF3n est\xE1 desactivada por un error en station.conf, " +
+                  loaded.error);
+    return cli::kExitSuccess;
+  }
+  StationConfig::UsbId id;
+  if (loaded.state != StationState::kOn ||
+      !ParseUsbId(system.Property("ID_VENDOR_ID") + ":" + system.Property("ID_MODEL_ID"), id)) {
+    return cli::kExitSuccess;
+  }
+  AdapterFacts adapter{id.vendor, id.product, system.Property("ID_SERIAL_SHORT"), {}};
+  for (const std::string& link : links) {
+    if (link.rfind("serial/by-path/", 0) == 0)
+      adapter.byPaths.push_back("/dev/" + link);
+  }
+  if (StationMatches(loaded.config, adapter))
+    system.platform().console().OutputBytes("ACTUALIZADOR_STATION=1\n");
+  return cli::kExitSuccess;
+}
+
+// The service's run on one adapter: the command line's program with the station's options.
+int Run(const LoadedConfig& loaded, const char* device, cli::Platform& platform) {
+  cli::Console& console = platform.console();
+  if (loaded.state != StationState::kOn) {
+    console.Error(loaded.state == StationState::kError
+                      ? "actualizador-station: station.conf: " + loaded.error + "\n"
+                      : std::string("actualizador-station: la estaci\xF3n est\xE1 desactivada "
+                                    "(station.conf ausente o vac\xEDo)\n"));
+    return cli::kExitUsage;
+  }
+  const StationConfig& c = loaded.config;
+  std::string port = device;
+  if (port.find('/') == std::string::npos)
+    port = "/dev/" + port;
+  std::vector<std::string> args = {"actualizador-cli",
+                                   "--port",
+                                   port,
+                                   "--expect-sha256",
+                                   c.sha256,
+                                   "--log",
+                                   c.log,
+                                   "--journal",
+                                   "--wait=" + std::to_string(c.waitSeconds),
+                                   "--",
+                                   c.image};
+  console.Error("Estaci\xF3n: programando " + port + " con " + c.image + "\n");
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return cli::RunCli(static_cast<int>(argv.size()) - 1, argv.data(), platform);
+}
+
+}  // namespace
+
+int RunStation(int argc, char** argv, StationSystem& system) {
+  cli::Console& console = system.platform().console();
+  const char* config = kConfigPath;
+  const char* command = nullptr;
+  bool json = false;
+  std::vector<std::string> rest;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc)
+      config = argv[++i];
+    else if (std::strcmp(argv[i], "--json") == 0)
+      json = true;
+    else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+      command = "help";
+    else if (command == nullptr)
+      command = argv[i];
+    else
+      rest.emplace_back(argv[i]);
+  }
+  const std::string what = command != nullptr ? command : "status";
+  if (what == "help") {
+    console.Output(kUsage);
+    return cli::kExitSuccess;
+  }
+  const LoadedConfig loaded = LoadConfig(config, system);
+  if (what == "match")
+    return Match(loaded, rest, system);
+  if (what == "run" && rest.size() == 1)
+    return Run(loaded, rest[0].c_str(), system.platform());
+  if (what == "status" && rest.empty())
+    return ShowStatus(loaded, config, json, system);
+  console.Error(std::string("actualizador-station: orden incorrecta\n") + kUsage);
+  return cli::kExitUsage;
+}
+
+}  // namespace updater::station
