@@ -319,14 +319,17 @@ bool SystemPlatform::JournalAvailable() {
   return JournalReachable();
 }
 
-bool SystemPlatform::JournalRecord(const RunRecord& record) {
+bool SystemPlatform::JournalRecord(const RunRecord& record, const DeviceDescription& device) {
+  return SendJournalRecord(record, device);
+}
+
+DeviceDescription SystemPlatform::DescribePort(const char* port) {
   const Machine& m = *machine_;
   // The device behind the port's name: a path as given, COMn as the port table has it.
   std::string path;
-  if (record.port != nullptr && record.port[0] == '/') {
-    path = record.port;
-  } else if (const int number = record.port != nullptr ? ComNumber(record.port, kMaxComNumber) : 0;
-             number > 0) {
+  if (port != nullptr && port[0] == '/') {
+    path = port;
+  } else if (const int number = port != nullptr ? ComNumber(port, kMaxComNumber) : 0; number > 0) {
     if (m.injected) {
       if (number <= 4 && m.table[static_cast<std::size_t>(number - 1)] != nullptr)
         path = m.table[static_cast<std::size_t>(number - 1)];
@@ -342,9 +345,8 @@ bool SystemPlatform::JournalRecord(const RunRecord& record) {
   // A device named by its path is described as it was when the run began: an adapter pulled
   // out during the run leaves nothing to look up at its end.
   if (!path.empty() && path == m.namedPath)
-    return SendJournalRecord(record, m.named);
-  return SendJournalRecord(record,
-                           path.empty() ? DeviceDescription{} : DescribeDevice(path.c_str()));
+    return m.named;
+  return path.empty() ? DeviceDescription{} : DescribeDevice(path.c_str());
 }
 
 void SystemPlatform::UtcNow(char* out, std::size_t capacity) {

@@ -38,7 +38,8 @@ class SystemPlatform final : public Platform {
   bool AppendRecord(const char* path, std::string_view line) override;
   FileProblem ExplainFile(const char* path, bool append) override;
   bool JournalAvailable() override;
-  bool JournalRecord(const RunRecord& record) override;
+  bool JournalRecord(const RunRecord& record, const DeviceDescription& device) override;
+  DeviceDescription DescribePort(const char* port) override;
   void UtcNow(char* out, std::size_t capacity) override;
   void SystemTextToUtf8(const char* text, char* out, std::size_t capacity) override;
 

@@ -218,8 +218,12 @@ bool SystemPlatform::JournalAvailable() {
   return false;
 }
 
-bool SystemPlatform::JournalRecord(const RunRecord&) {
+bool SystemPlatform::JournalRecord(const RunRecord&, const DeviceDescription&) {
   return false;
+}
+
+DeviceDescription SystemPlatform::DescribePort(const char*) {
+  return {};
 }
 
 void SystemPlatform::UtcNow(char* out, std::size_t capacity) {

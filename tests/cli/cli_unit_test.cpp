@@ -434,6 +434,12 @@ TEST_F(RunCliTest, LoopTakesAnotherAdapterUnderTheSameComNameForTheNextDevice) {
   for (const std::string& record : platform.records)
     EXPECT_NE(record.find("\"ok\":true,\"exit_code\":0,\"port\":\"COM2\""), std::string::npos)
         << record;
+  // Each record names its own adapter.
+  EXPECT_NE(
+      platform.records[0].find("\"by_path\":\"/dev/serial/by-path/usb-2\",\"usb_serial\":\"A\"}"),
+      std::string::npos)
+      << platform.records[0];
+  EXPECT_NE(platform.records[1].find("\"usb_serial\":\"B\"}"), std::string::npos);
   // A search for each device, and one more that waits after the second was unplugged.
   EXPECT_EQ(Count(platform.out.error, "Probando COM2"), 3);
   EXPECT_EQ(Count(platform.out.error, "Esperando un equipo"), 1);

@@ -96,7 +96,17 @@ class FakePlatform final : public Platform {
     return std::string(path) == "unwritable" ? FileProblem::kFolderAbsent : FileProblem::kAbsent;
   }
   bool JournalAvailable() override { return true; }
-  bool JournalRecord(const RunRecord& record) override {
+  updater::cli::DeviceDescription DescribePort(const char* port) override {
+    // The USB ports' adapters as they are now; nothing for the others.
+    updater::cli::DeviceDescription d;
+    const int n = updater::cli::ComNumber(port, 4);
+    if (usbSerials != nullptr && n > 0) {
+      std::snprintf(d.usbSerial, sizeof d.usbSerial, "%s", usbSerials[n - 1]);
+      std::snprintf(d.byPath, sizeof d.byPath, "/dev/serial/by-path/usb-%d", n);
+    }
+    return d;
+  }
+  bool JournalRecord(const RunRecord& record, const updater::cli::DeviceDescription&) override {
     journal.push_back(std::string(record.message) + "|" + (record.port ? record.port : "-"));
     return true;
   }

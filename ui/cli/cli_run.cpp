@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "download/updater_core.h"
 #include "model/app_info.h"
@@ -304,6 +305,7 @@ class Session {
   // record the log did not take turns a success into an internal failure.
   void Finish(Result& result) {
     displays_.EndProgress();
+    device_ = result.port != nullptr ? platform_.DescribePort(result.port) : DeviceDescription{};
     if (options_.log != nullptr && !platform_.AppendRecord(options_.log, Record(result))) {
       char message[NamedPort::kNameSize + 128];
       std::snprintf(message, sizeof message,
@@ -317,7 +319,7 @@ class Session {
         result.failure = "el registro no se pudo escribir";
       }
     }
-    if (options_.journal && !platform_.JournalRecord(JournalEntry(result))) {
+    if (options_.journal && !platform_.JournalRecord(JournalEntry(result), device_)) {
       PrintError(platform_.console(),
                  "no se pudo a\xF1"
                  "adir el resultado al diario del sistema");
@@ -405,6 +407,14 @@ class Session {
       json.Null("error");
     json.Utf8("program", kProgramName);
     json.Utf8("version", kApplicationVersion);
+    // The adapter, as the journal's entry names it too.
+    for (const auto& [name, value] :
+         {std::pair{"by_path", device_.byPath}, std::pair{"usb_serial", device_.usbSerial}}) {
+      if (value[0] != '\0')
+        json.Utf8(name, value);
+      else
+        json.Null(name);
+    }
     return json.Finish();
   }
 
@@ -416,6 +426,7 @@ class Session {
   std::unique_ptr<UpdaterCore> core_;
   char sha256_[65] = {};
   bool haveDigest_ = false;
+  DeviceDescription device_;  // the last run's port, for its record
   char started_[32] = {};
   bool connected_ = false;
   char lastPort_[NamedPort::kNameSize] = {};

@@ -34,6 +34,13 @@ enum class FileProblem {
 // The MESSAGE_ID of every run's result in the journal: `journalctl MESSAGE_ID=...` lists them.
 inline constexpr char kResultMessageId[] = "7ec2f040a07f41a68fa510bf649112af";
 
+// A serial device as the system knows it, for the records (empty texts when unknown).
+struct DeviceDescription {
+  char device[256] = {};     // the device node, links resolved: "/dev/ttyUSB0"
+  char byPath[512] = {};     // its name under /dev/serial/by-path, by the USB socket
+  char usbSerial[128] = {};  // the USB adapter's serial number
+};
+
 // A run's result as the system's journal takes it: text fields in UTF-8.
 struct RunRecord {
   bool ok = false;
@@ -74,8 +81,12 @@ class Platform {
   virtual FileProblem ExplainFile(const char* path, bool append) = 0;
   // Whether the system has a journal that JournalRecord writes to (systemd's, on Linux).
   virtual bool JournalAvailable() = 0;
-  // Sends the run's record to the journal as one entry of structured fields.
-  virtual bool JournalRecord(const RunRecord& record) = 0;
+  // Sends the run's record to the journal as one entry of structured fields, with `device`'s.
+  virtual bool JournalRecord(const RunRecord& record, const DeviceDescription& device) = 0;
+  // The device behind a port as the messages name it (a path, or COMn); a port named by its path
+  // is described as it was when it was named, so that an adapter pulled out during the run keeps
+  // its description. Empty texts where the system cannot tell.
+  virtual DeviceDescription DescribePort(const char* port) = 0;
   // The time now, UTC, as "2026-12-08T10:11:12Z".
   virtual void UtcNow(char* out, std::size_t capacity) = 0;
   // A text of the system (a path, a command-line argument) as UTF-8, for the records.
