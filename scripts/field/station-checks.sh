@@ -19,6 +19,12 @@
 #                                   a journal entry RESULT=failed for DEVICE and its service ended
 #   station-checks.sh expect-wrong-hash DEVICE [--timeout SECONDS]
 #                                   exit code 3 and the port never opened
+#   station-checks.sh status-says CODE PATTERN [--wait SECONDS]
+#                                   actualizador-station status exits CODE and says PATTERN (grep
+#                                   -E), at once or within SECONDS
+#   station-checks.sh expect-notice PATTERN
+#                                   actualizador-station said PATTERN in the journal after the mark
+#                                   (within 20 s)
 #   station-checks.sh expect-untouched DEVICE [SECONDS]
 #                                   no service started for DEVICE, no entry, ModemManager not told
 #                                   to leave it (watched for SECONDS, 10 by default)
@@ -208,6 +214,32 @@ case $command in
         ok "$device: the port was never probed"
       fi
     fi
+    ;;
+  status-says)
+    code=$1 pattern=$2 limit=0
+    [ "${3:-}" = --wait ] && limit=$4
+    until=$(($(date +%s) + limit))
+    while :; do
+      said=$(actualizador-station status 2>&1)
+      rc=$?
+      if [ "$rc" = "$code" ] && echo "$said" | grep -Eq "$pattern"; then
+        break
+      fi
+      [ "$(date +%s)" -lt "$until" ] || break
+      sleep 0.5
+    done
+    [ "$rc" = "$code" ] && ok "status exits $code" || failed "status exits $rc, not $code"
+    echo "$said" | grep -Eq "$pattern" && ok "status says '$pattern'" ||
+      failed "status does not say '$pattern': $(echo "$said" | tr '\n' '|')"
+    ;;
+  expect-notice)
+    i=0
+    while [ "$i" -lt 40 ] && ! journal -t actualizador-station -o cat | grep -Eq "$1"; do
+      sleep 0.5
+      i=$((i + 1))
+    done
+    journal -t actualizador-station -o cat | grep -Eq "$1" &&
+      ok "the journal says why: '$1'" || failed "no journal entry of actualizador-station says '$1'"
     ;;
   expect-untouched)
     device=$1 limit=${2:-10}
