@@ -1,0 +1,66 @@
+// The station's paths, unit and journal identifier stand in the code once; the unit, the udev
+// rule, the manual page, the example configuration, the rig's checks and the documents name the
+// same ones.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+
+#include "ui/cli/platform.h"
+#include "ui/station/station_config.h"
+
+namespace {
+
+using namespace updater::station;
+
+std::string Read(const std::string& relative) {
+  std::ifstream in(std::string(UPDATER_SOURCE_DIR) + "/" + relative, std::ios::binary);
+  EXPECT_TRUE(in) << relative;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every match of `pattern`'s first group in `text` is `expected`; returns how many there were.
+int ExpectAll(const std::string& text, const char* pattern, const std::string& expected,
+              const std::string& where) {
+  int n = 0;
+  const std::regex re(pattern);
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
+       ++it, ++n) {
+    EXPECT_EQ((*it)[1].str(), expected) << where;
+  }
+  return n;
+}
+
+TEST(StationFacts, EveryFileNamesTheCodesPathsUnitAndMessageId) {
+  const std::string unitName = std::string(kUnitPrefix) + kUnitSuffix;
+  const std::string unit = Read("packaging/station/" + unitName);
+  EXPECT_NE(unit.find(std::string("ConditionFileNotEmpty=") + kConfigPath + "\n"),
+            std::string::npos);
+  const std::string folder = kStateFolder;
+  EXPECT_NE(unit.find("StateDirectory=" + folder.substr(folder.rfind('/') + 1) + "\n"),
+            std::string::npos);
+  EXPECT_EQ(std::string(kDefaultLog).rfind(folder + "/", 0), 0u);
+
+  const std::string rule = Read("packaging/station/70-actualizador-station.rules");
+  EXPECT_NE(rule.find(std::string("TEST!=\"") + kConfigPath + "\""), std::string::npos);
+  EXPECT_NE(rule.find(std::string("SYSTEMD_WANTS}+=\"") + kUnitPrefix + "%k" + kUnitSuffix + "\""),
+            std::string::npos);
+
+  for (const char* file : {"docs/man/actualizador-station.1", "docs/man/actualizador-cli.1",
+                           "packaging/station/station.conf", "scripts/field/station-checks.sh",
+                           "README.md", "docs/station.md"}) {
+    const std::string text = Read(file);
+    const int ids = ExpectAll(text, "(?:MESSAGE_ID=|message_id=)([0-9a-f]+)",
+                              updater::cli::kResultMessageId, file);
+    const int configs =
+        ExpectAll(text, "(/etc/actualizador/[A-Za-z0-9_.-]+\\.conf)", kConfigPath, file);
+    const int logs =
+        ExpectAll(text, "(/var/lib/actualizador/[A-Za-z0-9_.-]+\\.jsonl)", kDefaultLog, file);
+    ExpectAll(text, "(actualizador-station@)[A-Za-z0-9%*]*\\.service", kUnitPrefix, file);
+    EXPECT_GT(ids + configs + logs, 0) << file << " names none of the station's facts";
+  }
+}
+
+}  // namespace
