@@ -30,8 +30,8 @@ function(updater_public_headers target folder)
   target_include_directories(${target} PUBLIC ${stage})
 endfunction()
 
-# Where the programs install: bin/ on Linux; on Windows the top of the zip's folder, beside the
-# README.
+# Where the programs install: bin/ on Linux; on Windows the top of the zip's folder, beside
+# README-Windows.txt.
 if(WIN32)
   set(CMAKE_INSTALL_BINDIR . CACHE PATH "Programs")
 endif()

@@ -1,5 +1,6 @@
-// The manual page and the README list the exit codes the program's table gives: the same codes in
-// the same order, and in the manual page the words of --help.
+// The manual page, the README and the command line's page (docs/cli.md) list the exit codes the
+// program's table gives: the same codes in the same order, and in the manual page the words of
+// --help.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -79,24 +80,38 @@ TEST(ExitCodeTable, TheManualPageListsEachCodeWithTheWordsOfHelp) {
   }
 }
 
-TEST(ExitCodeTable, TheReadmeListsTheSameCodesInTheSameOrder) {
-  const std::vector<std::string> readme = Lines(UPDATER_README);
+// The codes of a Markdown page's exit-code table, in its order.
+std::vector<int> MarkdownTableCodes(const char* path) {
+  const std::vector<std::string> page = Lines(path);
   std::size_t i = 0;
-  while (i < readme.size() && readme[i] != "| Exit code | Meaning |")
+  while (i < page.size() && page[i] != "| Exit code | Meaning |")
     ++i;
-  ASSERT_LT(i + 1, readme.size()) << "no exit-code table";
+  EXPECT_LT(i + 1, page.size()) << path << ": no exit-code table";
   std::vector<int> codes;
-  for (i += 2; i < readme.size() && readme[i].starts_with("| "); ++i) {
-    std::istringstream row(readme[i].substr(2));
+  for (i += 2; i < page.size() && page[i].starts_with("| "); ++i) {
+    std::istringstream row(page[i].substr(2));
     int code = -1;
     std::string bar;
     row >> code >> bar;
-    EXPECT_EQ(bar, "|") << readme[i];
+    EXPECT_EQ(bar, "|") << path << ": " << page[i];
     codes.push_back(code);
   }
-  ASSERT_EQ(codes.size(), std::size(kExitCodes));
+  return codes;
+}
+
+void ExpectTheTableCodes(const char* path) {
+  const std::vector<int> codes = MarkdownTableCodes(path);
+  ASSERT_EQ(codes.size(), std::size(kExitCodes)) << path;
   for (std::size_t k = 0; k < codes.size(); ++k)
-    EXPECT_EQ(codes[k], kExitCodes[k].status);
+    EXPECT_EQ(codes[k], kExitCodes[k].status) << path;
+}
+
+TEST(ExitCodeTable, TheReadmeListsTheSameCodesInTheSameOrder) {
+  ExpectTheTableCodes(UPDATER_README);
+}
+
+TEST(ExitCodeTable, TheCommandLinePageListsTheSameCodesInTheSameOrder) {
+  ExpectTheTableCodes(UPDATER_CLI_PAGE);
 }
 
 TEST(ExitCodeTable, HelpAndTheRecordTakeTheirWordsFromIt) {

@@ -33,7 +33,7 @@ struct ExitCode {
 };
 
 // Every exit status, in --help's order: --help, the record's error text and the test that holds
-// the manual page and the README to them are made from this table.
+// the manual page, the README and docs/cli.md to them are made from this table.
 inline constexpr ExitCode kExitCodes[] = {
     {kExitSuccess, "el equipo confirm\xF3 la imagen completa", nullptr},
     {kExitInternal, "fallo interno inesperado", "fallo interno"},
