@@ -3,10 +3,12 @@
 // same ones.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "ui/cli/platform.h"
 #include "ui/station/station_config.h"
@@ -48,9 +50,14 @@ TEST(StationFacts, EveryFileNamesTheCodesPathsUnitAndMessageId) {
   EXPECT_NE(rule.find(std::string("SYSTEMD_WANTS}+=\"") + kUnitPrefix + "%k" + kUnitSuffix + "\""),
             std::string::npos);
 
-  for (const char* file : {"docs/man/actualizador-station.1", "docs/man/actualizador-cli.1",
-                           "packaging/station/station.conf", "scripts/field/station-checks.sh",
-                           "README.md", "docs/station.md"}) {
+  std::vector<std::string> files = {"docs/man/actualizador-station.1",
+                                    "docs/man/actualizador-cli.1", "packaging/station/station.conf",
+                                    "scripts/field/station-checks.sh", "README.md"};
+  for (const auto& page : std::filesystem::directory_iterator(UPDATER_SOURCE_DIR "/docs")) {
+    if (page.path().extension() == ".md")
+      files.push_back("docs/" + page.path().filename().string());
+  }
+  for (const std::string& file : files) {
     const std::string text = Read(file);
     const int ids = ExpectAll(text, "(?:MESSAGE_ID=|message_id=)([0-9a-f]+)",
                               updater::cli::kResultMessageId, file);
@@ -59,7 +66,9 @@ TEST(StationFacts, EveryFileNamesTheCodesPathsUnitAndMessageId) {
     const int logs =
         ExpectAll(text, "(/var/lib/actualizador/[A-Za-z0-9_.-]+\\.jsonl)", kDefaultLog, file);
     ExpectAll(text, "(actualizador-station@)[A-Za-z0-9%*]*\\.service", kUnitPrefix, file);
-    EXPECT_GT(ids + configs + logs, 0) << file << " names none of the station's facts";
+    if (file.find("station") != std::string::npos || file == "README.md") {
+      EXPECT_GT(ids + configs + logs, 0) << file << " names none of the station's facts";
+    }
   }
 }
 
