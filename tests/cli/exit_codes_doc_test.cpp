@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/text_file.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/options.h"
 
@@ -19,11 +20,8 @@ namespace {
 using updater::cli::kExitCodes;
 
 std::vector<std::string> Lines(const char* path) {
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << path;
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
+  const std::vector<std::string> lines = support::ReadLines(path);
+  EXPECT_FALSE(lines.empty()) << path;
   return lines;
 }
 

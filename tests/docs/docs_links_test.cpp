@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/text_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -18,11 +20,8 @@ namespace fs = std::filesystem;
 const fs::path kRoot = UPDATER_SOURCE_DIR;
 
 std::vector<std::string> Lines(const fs::path& path) {
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << path;
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
+  const std::vector<std::string> lines = support::ReadLines(path.string());
+  EXPECT_FALSE(lines.empty()) << path;
   return lines;
 }
 

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "support/text_file.h"
 #include "ui/cli/platform.h"
 #include "ui/station/station_config.h"
 
@@ -18,9 +17,9 @@ namespace {
 using namespace updater::station;
 
 std::string Read(const std::string& relative) {
-  std::ifstream in(std::string(UPDATER_SOURCE_DIR) + "/" + relative, std::ios::binary);
-  EXPECT_TRUE(in) << relative;
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  const std::string text = support::ReadText(std::string(UPDATER_SOURCE_DIR) + "/" + relative);
+  EXPECT_FALSE(text.empty()) << relative;
+  return text;
 }
 
 // Every match of `pattern`'s first group in `text` is `expected`; returns how many there were.
