@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
