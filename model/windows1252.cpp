@@ -84,31 +84,45 @@ std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capa
   return length;
 }
 
-namespace {
-
-// The next code point of UTF-8 `text` from `at`, which it moves past it; kBad for a malformed or
-// overlong sequence, which it moves past by one byte.
-constexpr std::uint32_t kBad = 0xFFFFFFFF;
-std::uint32_t NextCodePoint(std::string_view text, std::size_t& at) {
-  const auto lead = static_cast<std::uint8_t>(text[at++]);
-  if (lead < 0x80)
+std::uint32_t DecodeUtf8(std::string_view text, std::size_t& at) {
+  const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
+  const std::uint8_t lead = byte(at);
+  std::size_t extra = 0;
+  std::uint32_t cp = 0;
+  std::uint32_t minimum = 0;
+  if (lead < 0x80) {
+    ++at;
     return lead;
-  const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-  if (more == 0 || lead > 0xF4 || at + static_cast<std::size_t>(more) > text.size())
-    return kBad;
-  std::uint32_t code = lead & (0x3Fu >> more);
-  for (int k = 0; k < more; ++k) {
-    const auto next = static_cast<std::uint8_t>(text[at + static_cast<std::size_t>(k)]);
-    if ((next & 0xC0) != 0x80)
-      return kBad;
-    code = (code << 6) | (next & 0x3Fu);
+  } else if ((lead & 0xE0) == 0xC0) {
+    extra = 1, cp = lead & 0x1Fu, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, cp = lead & 0x0Fu, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, cp = lead & 0x07u, minimum = 0x10000;
+  } else {
+    ++at;
+    return kReplacementCharacter;
   }
-  static constexpr std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-  if (code < kLeast[more])
-    return kBad;
-  at += static_cast<std::size_t>(more);
-  return code;
+  if (at + extra >= text.size()) {
+    ++at;
+    return kReplacementCharacter;
+  }
+  for (std::size_t k = 1; k <= extra; ++k) {
+    if ((byte(at + k) & 0xC0) != 0x80) {
+      ++at;
+      return kReplacementCharacter;
+    }
+    cp = (cp << 6) | (byte(at + k) & 0x3Fu);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++at;
+    return kReplacementCharacter;
+  }
+  at += extra + 1;
+  return cp;
 }
+
+namespace {
 
 char ToWindows1252(std::uint32_t code) {
   if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
@@ -127,8 +141,7 @@ std::size_t Utf8ToWindows1252(std::string_view text, char* out, std::size_t capa
     return 0;
   std::size_t length = 0;
   for (std::size_t at = 0; at < text.size() && length + 1 < capacity;) {
-    const std::uint32_t code = NextCodePoint(text, at);
-    out[length++] = code == kBad ? '?' : ToWindows1252(code);
+    out[length++] = ToWindows1252(DecodeUtf8(text, at));
   }
   out[length] = '\0';
   return length;

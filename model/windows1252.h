@@ -25,6 +25,14 @@ const char* Windows1252ToAscii(std::uint8_t byte);
 // returns the length written.
 std::size_t Windows1252ToUtf8(std::string_view text, char* out, std::size_t capacity);
 
+// What an invalid UTF-8 sequence decodes to.
+inline constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+
+// Decodes the UTF-8 sequence at text[at] and moves `at` past it; an invalid, overlong or cut
+// sequence, a surrogate or a code point past U+10FFFF yields kReplacementCharacter and moves `at`
+// one byte on.
+std::uint32_t DecodeUtf8(std::string_view text, std::size_t& at);
+
 // Converts UTF-8 text (the journal's, a record's) to Windows-1252 into `out` (zero-terminated,
 // cut to fit); a character the code page lacks and a malformed byte become '?'. Returns the
 // length written.

@@ -11,45 +11,6 @@ namespace {
 // Room kept for the closing "}\n".
 constexpr std::size_t kClosing = 2;
 
-// Decodes one UTF-8 sequence at text[i]; an invalid one yields U+FFFD and consumes one byte.
-std::uint32_t DecodeUtf8(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
-  const std::uint8_t lead = byte(i);
-  std::size_t extra = 0;
-  std::uint32_t cp = 0;
-  std::uint32_t minimum = 0;
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1, cp = lead & 0x1Fu, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, cp = lead & 0x0Fu, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, cp = lead & 0x07u, minimum = 0x10000;
-  } else {
-    ++i;
-    return 0xFFFD;
-  }
-  if (i + extra >= text.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  for (std::size_t k = 1; k <= extra; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return 0xFFFD;
-  }
-  i += extra + 1;
-  return cp;
-}
-
 }  // namespace
 
 void JsonLine::Reset() {
