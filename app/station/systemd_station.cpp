@@ -2,6 +2,7 @@
 // adapter's service (sd-bus) and when udev took each port in (libudev).
 #include "app/station/systemd_station.h"
 
+#include <glob.h>
 #include <libudev.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #define SD_JOURNAL_SUPPRESS_LOCATION
@@ -22,6 +24,9 @@
 namespace updater::station {
 
 namespace {
+
+// Where systemd-journal-remote keeps what it gathered from the stations.
+constexpr char kRemoteJournals[] = "/var/log/journal/remote";
 
 // How far back the status looks: enough for a day of a busy line.
 constexpr int kMaxEntries = 20000;
@@ -212,6 +217,144 @@ std::string SystemdStation::LocalTime(std::uint64_t usec) {
   if (localtime_r(&seconds, &local) != nullptr)
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;
+}
+
+std::uint64_t SystemdStation::NowUsec() {
+  return RealtimeUsec(CLOCK_REALTIME);
+}
+
+namespace {
+
+// Whether the journal opened holds any file this user may read (they take room on the disk).
+bool AnyFileOpen(sd_journal* journal) {
+  std::uint64_t bytes = 0;
+  return sd_journal_get_usage(journal, &bytes) >= 0 && bytes > 0;
+}
+
+// One entry's fields the report sums, read in one pass over the entry.
+void ReadEntry(sd_journal* journal, ReportSums& sums, std::uint64_t usec) {
+  static const char* const kNames[] = {"_HOSTNAME", "SHA256",  "IMAGE", "RESULT",
+                                       "EXIT_CODE", "SECONDS", "ERROR"};
+  std::string values[std::size(kNames)];
+  const void* data = nullptr;
+  std::size_t length = 0;
+  sd_journal_restart_data(journal);
+  while (sd_journal_enumerate_available_data(journal, &data, &length) > 0) {
+    const std::string_view field(static_cast<const char*>(data), length);
+    for (std::size_t k = 0; k < std::size(kNames); ++k) {
+      const std::string_view name = kNames[k];
+      if (field.size() > name.size() && field[name.size()] == '=' &&
+          field.substr(0, name.size()) == name) {
+        values[k].assign(field.substr(name.size() + 1));
+      }
+    }
+  }
+  sums.Add(ReportRecord{values[0], values[1], values[2], values[3], values[4], values[5], values[6],
+                        usec});
+}
+
+// Opens the same journal again each time it is called.
+using JournalOpener = std::function<int(sd_journal** journal)>;
+
+// The pages of the journal's files that an open journal has read stay mapped into the process:
+// a year of records would hold most of the files. Reopened after this many entries, at the entry
+// it had reached, the report stays within a few megabytes at the same speed.
+constexpr int kEntriesPerOpen = 10000;
+
+// Sums the records of the journal `open` opens, from `source.since` to `source.until`.
+void SumJournal(const JournalOpener& open, const ReportSource& source, ReportSums& sums) {
+  const std::string match = std::string("MESSAGE_ID=") + cli::kResultMessageId;
+  std::string cursor;
+  for (bool more = true; more;) {
+    sd_journal* journal = nullptr;
+    if (open(&journal) < 0)
+      return;
+    sd_journal_add_match(journal, match.data(), match.size());
+    // A hostile station's huge field is read no further than a record's texts need.
+    sd_journal_set_data_threshold(journal, 64 * 1024);
+    if (!cursor.empty()) {
+      // At the entry reached before; the next is the first not yet summed.
+      sd_journal_seek_cursor(journal, cursor.c_str());
+      if (sd_journal_next(journal) > 0 && sd_journal_test_cursor(journal, cursor.c_str()) <= 0)
+        sd_journal_previous(journal);
+    } else if (source.since > 0) {
+      sd_journal_seek_realtime_usec(journal, source.since);
+    } else {
+      sd_journal_seek_head(journal);
+    }
+    more = false;
+    for (int n = 0; sd_journal_next(journal) > 0;) {
+      std::uint64_t usec = 0;
+      if (sd_journal_get_realtime_usec(journal, &usec) < 0 || usec < source.since)
+        continue;
+      if (usec > source.until)
+        break;
+      ReadEntry(journal, sums, usec);
+      char* at = nullptr;
+      if (++n == kEntriesPerOpen && sd_journal_get_cursor(journal, &at) >= 0) {
+        cursor = at;
+        std::free(at);
+        more = true;
+        break;
+      }
+    }
+    sd_journal_close(journal);
+  }
+}
+
+}  // namespace
+
+bool SystemdStation::ReadRecords(const ReportSource& source, ReportSums& sums, std::string& error) {
+  std::vector<JournalOpener> openers;
+  // Keeps the way to open a journal when it opens files this user may read.
+  const auto keep = [&](const JournalOpener& open, bool mayBeEmpty = false) {
+    sd_journal* journal = nullptr;
+    const int result = open(&journal);
+    const bool readable = result >= 0 && (mayBeEmpty || AnyFileOpen(journal));
+    if (result >= 0)
+      sd_journal_close(journal);
+    if (readable)
+      openers.push_back(open);
+    return readable;
+  };
+  for (const std::string& folder : source.directories) {
+    if (error.empty() &&
+        !keep([folder](sd_journal** j) { return sd_journal_open_directory(j, folder.c_str(), 0); }))
+      error = "no se puede leer el diario de " + folder;
+  }
+  for (const std::string& pattern : source.files) {
+    glob_t found{};
+    std::vector<std::string> paths;
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
+      paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    globfree(&found);
+    const auto open = [paths](sd_journal** j) {
+      std::vector<const char*> names;
+      for (const std::string& p : paths)
+        names.push_back(p.c_str());
+      names.push_back(nullptr);
+      return sd_journal_open_files(j, names.data(), 0);
+    };
+    if (error.empty() && (paths.empty() || !keep(open)))
+      error = "no se puede leer el diario de " + pattern;
+  }
+  if (source.directories.empty() && source.files.empty()) {
+    // This machine's own journal, and the stations' that systemd-journal-remote gathered here.
+    // Root reads it even when it holds no file yet; another user who sees none may not read it.
+    if (!keep(
+            [](sd_journal** j) {
+              return sd_journal_open(j, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM);
+            },
+            geteuid() == 0))
+      error = "sin permiso para leer el diario del sistema: use sudo o el grupo systemd-journal";
+    else
+      keep([](sd_journal** j) { return sd_journal_open_directory(j, kRemoteJournals, 0); });
+  }
+  if (!error.empty())
+    return false;
+  for (const JournalOpener& open : openers)
+    SumJournal(open, source, sums);
+  return true;
 }
 
 }  // namespace updater::station

@@ -25,6 +25,8 @@ class SystemdStation final : public StationSystem {
   UnitStatus Unit(const std::string& name) override;
   void Notice(const std::string& text) override;
   std::string LocalTime(std::uint64_t usec) override;
+  std::uint64_t NowUsec() override;
+  bool ReadRecords(const ReportSource& source, ReportSums& sums, std::string& error) override;
 
  private:
   struct Bus;

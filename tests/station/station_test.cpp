@@ -7,6 +7,8 @@
 #include "fakes/fake_cli_platform.h"
 #include "fakes/fake_lines.h"
 #include "support/temp_dir.h"
+#include "ui/station/journal_time.h"
+#include "ui/station/report.h"
 #include "ui/station/station_config.h"
 #include "ui/station/station_status.h"
 #include "ui/station/station_system.h"
@@ -85,6 +87,14 @@ class FakeStation final : public StationSystem, public fakes::FakeLines {
   UnitStatus Unit(const std::string& name) override { return units[name]; }
   void Notice(const std::string& text) override { notices.push_back(text); }
   std::string LocalTime(std::uint64_t usec) override { return "t" + std::to_string(usec); }
+  std::uint64_t NowUsec() override { return now; }
+  bool ReadRecords(const ReportSource& source, ReportSums& sums, std::string&) override {
+    for (const ReportRecord& r : records) {
+      if (r.usec >= source.since && r.usec <= source.until)
+        sums.Add(r);
+    }
+    return true;
+  }
 
   // A station for an image of `length` bytes with the fake platform's hash, or another.
   void Configure(std::size_t length, bool rightHash = true) {
@@ -123,6 +133,8 @@ class FakeStation final : public StationSystem, public fakes::FakeLines {
   JournalView journal{true, {}};
   std::map<std::string, UnitStatus> units;
   std::vector<std::string> notices;
+  std::vector<ReportRecord> records;
+  std::uint64_t now = 0;
 
  private:
   fakes::FakePlatform platform_{clock, driver};
@@ -215,6 +227,131 @@ TEST(StationMatch, AnswersForAConfiguredAdapterAndSaysOnceWhyABrokenStationIsOff
   EXPECT_EQ(station.Output(), "ACTUALIZADOR_STATION=1\n");
   ASSERT_EQ(station.notices.size(), 1u);
   EXPECT_NE(station.notices[0].find("l\xEDnea 4: 'sha256' repetida"), std::string::npos);
+}
+
+constexpr char kHashA[] = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+constexpr char kHashB[] = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb";
+
+TEST(StationReport, SumsEachStationAndImageAndCountsWhatItCannotRead) {
+  ReportSums sums;
+  const std::string huge(100000, 'x');  // a hostile station's error text, no space in it
+  const ReportRecord records[] = {
+      {"st1", kHashA, "FW1.QMZ", "ok", "0", "68.800", "", 3000000},
+      {"st1", kHashA, "FW1.QMZ", "ok", "0", "70", "", 1000000},
+      {"st1", kHashA, "FW1b.QMZ", "ok", "0", "69.9", "", 8500000},  // the newest name wins
+      {"st1", kHashA, "FW1.QMZ", "ok", "0", "1.5", "", 4000000},
+      {"st1", kHashA, "FW1.QMZ", "failed", "8", "12.000", "fallo del protocolo", 2000000},
+      {"st1", kHashA, "FW1.QMZ", "failed", "8", "3.000", "otro", 6000000},
+      {"st1", kHashA, "FW1.QMZ", "failed", "8", "3.000", "fallo del protocolo", 7000000},
+      {"st1", kHashA, "FW1.QMZ", "failed", "4", "30.000", huge, 8000000},
+      {"st2", kHashB, "FW2.QMZ", "ok", "0", "10.000", "", 9000000},
+      // Unreadable: a field missing, a bad hash, result and code at odds, bad seconds, no time.
+      {"st2", "", "FW2.QMZ", "ok", "0", "10.000", "", 9000000},
+      {"st2", "12ab", "FW2.QMZ", "ok", "0", "10.000", "", 9000000},
+      {"st2", kHashB, "FW2.QMZ", "ok", "3", "10.000", "", 9000000},
+      {"st2", kHashB, "FW2.QMZ", "ok", "0", "1e9", "", 9000000},
+      {"st2", kHashB, "FW2.QMZ", "failed", "999", "1", "", 9000000},
+      {"st2", kHashB, "FW2.QMZ", "ok", "0", "10.000", "", 0},
+      {"", kHashB, "FW2.QMZ", "ok", "0", "10.000", "", 9000000},
+  };
+  for (const ReportRecord& r : records)
+    sums.Add(r);
+  const std::vector<ReportGroup> groups = sums.Groups();
+  ASSERT_EQ(groups.size(), 4u);  // "" unreadable, st1/A, st2 unreadable, st2/B
+  const ReportGroup& a = groups[1];
+  EXPECT_EQ(a.station, "st1");
+  EXPECT_EQ(a.image, "FW1b.QMZ");
+  EXPECT_EQ(a.ok, 4u);
+  EXPECT_EQ(a.failed, 4u);
+  EXPECT_EQ(a.medianMillis, 69350u);  // of 1.5, 68.8, 69.9 and 70
+  EXPECT_EQ(a.first, 1000000u);
+  EXPECT_EQ(a.last, 8500000u);
+  EXPECT_EQ(a.failures, (std::map<int, std::uint32_t>{{4, 1}, {8, 3}}));
+  EXPECT_EQ(a.topError.at(8), "fallo del protocolo");
+  EXPECT_EQ(a.topError.at(4).size(), ReportSums::kMaxText);
+  EXPECT_EQ(groups[0].unreadable, 1u);
+  EXPECT_EQ(groups[2].unreadable, 6u);
+  EXPECT_EQ(groups[3].ok, 1u);
+
+  const std::string json = ReportJson(groups);
+  EXPECT_NE(
+      json.find("{\"station\":\"st1\",\"image\":\"FW1b.QMZ\",\"sha256\":\"" + std::string(kHashA) +
+                "\",\"ok\":4,\"failed\":4,\"unreadable\":0,\"yield\":0.5000,"
+                "\"median_seconds\":69.350,\"first\":\"1970-01-01T00:00:01Z\","
+                "\"last\":\"1970-01-01T00:00:08Z\",\"failures\":{\"4\":1,\"8\":3},"
+                "\"top_errors\":{\"4\":\"xxx"),
+      std::string::npos)
+      << json;
+  const std::string csv = ReportCsv(groups);
+  EXPECT_NE(csv.find("\"st1\",\"FW1b.QMZ\",\"" + std::string(kHashA) +
+                     "\",4,4,0,0.5000,69.350,\"1970-01-01T00:00:01Z\",\"1970-01-01T00:00:08Z\","
+                     "\"4:1 8:3\",\"4: xxx"),
+            std::string::npos)
+      << csv;
+  const std::string table = ReportTable(groups, [](std::uint64_t) { return std::string("t"); });
+  EXPECT_NE(table.find("4       4       50,0 %   69,4 s  t  t\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("fallos con c\xF3"
+                       "digo 8: 3, sobre todo: fallo del protocolo"),
+            std::string::npos);
+  EXPECT_NE(table.find("Registros ilegibles (no contados): 7"), std::string::npos);
+}
+
+TEST(StationReport, KeepsARecordsTextAsTextInEveryForm) {
+  ReportSums sums;
+  sums.Add({"=cmd|' /C calc'!A0", kHashA, "\x1b[2J\"x\",\n.QMZ", "failed", "7", "1", "<b>eco</b>",
+            1000000});
+  const std::vector<ReportGroup> groups = sums.Groups();
+  EXPECT_NE(ReportCsv(groups).find("\"'=cmd|' /C calc'!A0\",\"\x1b[2J\"\"x\"\",\n.QMZ\""),
+            std::string::npos)
+      << ReportCsv(groups);
+  EXPECT_NE(ReportJson(groups).find("\"image\":\"\\u001B[2J\\\"x\\\",\\n.QMZ\""),
+            std::string::npos);
+  const std::string table = ReportTable(groups, [](std::uint64_t) { return std::string(); });
+  EXPECT_EQ(table.find('\x1b'), std::string::npos);
+  EXPECT_NE(table.find("?[2J\"x\",?.QMZ"), std::string::npos) << table;
+}
+
+TEST(StationReport, ReadsJournalctlsTimesAndItsOwnOptions) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const std::uint64_t now = 1765188672000000;  // 2025-12-08 10:11:12 UTC
+  std::uint64_t usec = 0;
+  const struct {
+    const char* text;
+    std::uint64_t expected;
+  } good[] = {{"now", now},
+              {"today", 1765152000000000},
+              {"yesterday", 1765065600000000},
+              {"-2h", now - 7200000000},
+              {"3d ago", now - 3 * 86400000000},
+              {"+30min", now + 1800000000},
+              {"@1765188672", now},
+              {"2025-12-08", 1765152000000000},
+              {"2025-12-08 10:11", now - 12000000},
+              {"2025-12-08 10:11:12 UTC", now},
+              {"10:11:12", now}};
+  for (const auto& g : good) {
+    EXPECT_TRUE(ParseJournalTime(g.text, now, usec)) << g.text;
+    EXPECT_EQ(usec, g.expected) << g.text;
+  }
+  for (const char* bad : {"", "soon", "2025-13-01", "25:00", "-2 fortnights", "10:11:12x", "@"})
+    EXPECT_FALSE(ParseJournalTime(bad, now, usec)) << bad;
+
+  FakeStation station;
+  station.now = now;
+  station.records = {{"st1", kHashA, "FW.QMZ", "ok", "0", "1", "", now - 3600000000},
+                     {"st1", kHashA, "FW.QMZ", "ok", "0", "1", "", now - 60000000}};
+  char program[] = "actualizador-station";
+  std::vector<std::string> args = {"report", "--json", "--since=-30min"};
+  std::vector<char*> argv = {program};
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  EXPECT_EQ(RunStation(static_cast<int>(argv.size()), argv.data(), station), 0);
+  EXPECT_NE(station.Output().find("\"ok\":1,"), std::string::npos) << station.Output();
+  argv.back() = args.back().data();
+  args.back() = "--until";
+  argv.back() = args.back().data();
+  EXPECT_EQ(RunStation(static_cast<int>(argv.size()), argv.data(), station), 2);
 }
 
 }  // namespace

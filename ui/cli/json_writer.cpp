@@ -120,14 +120,53 @@ void JsonLine::Integer(const char* name, std::int64_t value) {
 }
 
 void JsonLine::Milli(const char* name, std::int64_t thousandths) {
+  Decimal(name, thousandths, 3);
+}
+
+void JsonLine::Decimal(const char* name, std::int64_t scaled, int decimals) {
   Name(name);
-  char text[32];
-  const char* sign = thousandths < 0 ? "-" : "";
+  long long unit = 1;
+  for (int i = 0; i < decimals; ++i)
+    unit *= 10;
+  char text[48];
+  const char* sign = scaled < 0 ? "-" : "";
   const long long magnitude =
-      thousandths < 0 ? -static_cast<long long>(thousandths) : static_cast<long long>(thousandths);
-  const int n =
-      std::snprintf(text, sizeof text, "%s%lld.%03lld", sign, magnitude / 1000, magnitude % 1000);
+      scaled < 0 ? -static_cast<long long>(scaled) : static_cast<long long>(scaled);
+  const int n = std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign, magnitude / unit, decimals,
+                              magnitude % unit);
   Put(std::string_view(text, static_cast<std::size_t>(n)));
+  End();
+}
+
+void JsonLine::Counts(const char* name, const std::pair<int, std::uint32_t>* counts,
+                      std::size_t n) {
+  Name(name);
+  Put('{');
+  for (std::size_t i = 0; i < n; ++i) {
+    char text[48];
+    const int m = std::snprintf(text, sizeof text, "%s\"%d\":%u", i == 0 ? "" : ",",
+                                counts[i].first, static_cast<unsigned>(counts[i].second));
+    Put(std::string_view(text, static_cast<std::size_t>(m)));
+  }
+  Put('}');
+  End();
+}
+
+void JsonLine::Texts(const char* name, const std::pair<int, std::string_view>* texts,
+                     std::size_t n) {
+  Name(name);
+  Put('{');
+  for (std::size_t i = 0; i < n; ++i) {
+    char key[24];
+    const int m = std::snprintf(key, sizeof key, "%s\"%d\":\"", i == 0 ? "" : ",", texts[i].first);
+    Put(std::string_view(key, static_cast<std::size_t>(m)));
+    // Each text may be cut, never the object's own punctuation.
+    cut_ = false;
+    for (std::size_t k = 0; k < texts[i].second.size();)
+      Character(DecodeUtf8(texts[i].second, k));
+    Put('"');
+  }
+  Put('}');
   End();
 }
 

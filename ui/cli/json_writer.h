@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 namespace updater::cli {
 
@@ -22,6 +23,12 @@ class JsonLine {
   void Integer(const char* name, std::int64_t value);
   // A fixed-point number with three decimals (seconds).
   void Milli(const char* name, std::int64_t thousandths);
+  // A fixed-point number with `decimals` decimals: Decimal("yield", 9756, 4) is 0.9756.
+  void Decimal(const char* name, std::int64_t scaled, int decimals);
+  // An object of counts by number: {"8":2,"4":1}.
+  void Counts(const char* name, const std::pair<int, std::uint32_t>* counts, std::size_t n);
+  // An object of UTF-8 texts by number: {"8":"..."}.
+  void Texts(const char* name, const std::pair<int, std::string_view>* texts, std::size_t n);
   void Boolean(const char* name, bool value);
   void Null(const char* name);
 

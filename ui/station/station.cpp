@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "ui/cli/exit_status.h"
+#include "ui/station/journal_time.h"
+#include "ui/station/report.h"
 #include "ui/station/station_status.h"
 #include "ui/station/station_system.h"
 
@@ -16,13 +18,19 @@ constexpr char kUsage[] =
     "Uso: actualizador-station status [--json] [--config ARCHIVO]\n"
     "     actualizador-station run DISPOSITIVO [--config ARCHIVO]\n"
     "     actualizador-station match [ENLACE]... [--config ARCHIVO]\n"
+    "     actualizador-station report [--json | --csv] [--since CUANDO] [--until CUANDO]\n"
+    "                                 [--directory CARPETA]... [--file PATR\xD3N]...\n"
     "La estaci\xF3n programa cada adaptador USB que station.conf nombra en cuanto se conecta:\n"
     "udev pregunta con 'match', systemd ejecuta 'run' por adaptador\n"
     "(actualizador-station@DISPOSITIVO.service), 'status' muestra la configuraci\xF3n, los\n"
     "adaptadores conectados y el \xFAltimo resultado de cada uno (del diario del sistema).\n"
     "'status' termina con 0 si la estaci\xF3n est\xE1 activa, 1 si est\xE1 desactivada, 2 si\n"
     "station.conf tiene un error y 3 si cada programaci\xF3n rechazar\xED"
-    "a la imagen.\n";
+    "a la imagen.\n"
+    "'report' suma los resultados de cada estaci\xF3n e imagen: los de este equipo y los que\n"
+    "systemd-journal-remote ha reunido en /var/log/journal/remote, o los de las carpetas y\n"
+    "archivos del diario indicados; CUANDO como en journalctl (2026-12-08, \"2026-12-08 10:00\",\n"
+    "today, yesterday, -2h, \"3d ago\").\n";
 
 // udev's IMPORT{program}: the adapter's USB properties come from udev, its links as arguments
 // (relative to /dev). Prints ACTUALIZADOR_STATION=1 for an adapter to act on. A configuration
@@ -82,6 +90,75 @@ int Run(const LoadedConfig& loaded, const char* device, cli::Platform& platform)
   return cli::RunCli(static_cast<int>(argv.size()) - 1, argv.data(), platform);
 }
 
+// The value of `option` at rest[i] ("--since X" or "--since=X"); nullptr when rest[i] is not it.
+const std::string* OptionValue(const std::vector<std::string>& rest, std::size_t& i,
+                               const std::string& option, std::string& joined, bool& missing) {
+  if (rest[i].rfind(option + "=", 0) == 0) {
+    joined = rest[i].substr(option.size() + 1);
+    return &joined;
+  }
+  if (rest[i] != option)
+    return nullptr;
+  if (i + 1 >= rest.size()) {
+    missing = true;
+    return nullptr;
+  }
+  return &rest[++i];
+}
+
+// `report`: every station's and image's sums, as a table, JSON lines or CSV.
+int Report(const std::vector<std::string>& rest, bool json, StationSystem& system) {
+  cli::Console& console = system.platform().console();
+  ReportSource source;
+  bool csv = false;
+  const auto readTime = [&](const std::string& value, std::uint64_t& usec) {
+    if (ParseJournalTime(value, system.NowUsec(), usec))
+      return true;
+    console.Error("actualizador-station: fecha u hora incorrecta: '" + value + "'\n");
+    return false;
+  };
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    std::string joined;
+    bool missing = false;
+    const std::string* value = nullptr;
+    if (rest[i] == "--csv") {
+      csv = true;
+    } else if ((value = OptionValue(rest, i, "--directory", joined, missing)) != nullptr) {
+      source.directories.push_back(*value);
+    } else if ((value = OptionValue(rest, i, "--file", joined, missing)) != nullptr) {
+      source.files.push_back(*value);
+    } else if ((value = OptionValue(rest, i, "--since", joined, missing)) != nullptr) {
+      if (!readTime(*value, source.since))
+        return cli::kExitUsage;
+    } else if (!missing && (value = OptionValue(rest, i, "--until", joined, missing)) != nullptr) {
+      if (!readTime(*value, source.until))
+        return cli::kExitUsage;
+    } else if (!missing) {
+      console.Error("actualizador-station: opci\xF3n incorrecta para report: '" + rest[i] + "'\n" +
+                    kUsage);
+      return cli::kExitUsage;
+    }
+    if (missing) {
+      console.Error("actualizador-station: falta el valor de " + rest[i] + "\n");
+      return cli::kExitUsage;
+    }
+  }
+  ReportSums sums;
+  std::string error;
+  if (!system.ReadRecords(source, sums, error)) {
+    console.Error("actualizador-station: " + error + "\n");
+    return cli::kExitInternal;
+  }
+  const std::vector<ReportGroup> groups = sums.Groups();
+  if (json)
+    console.OutputBytes(ReportJson(groups));
+  else if (csv)
+    console.OutputBytes(ReportCsv(groups));
+  else
+    console.Output(ReportTable(groups, [&](std::uint64_t usec) { return system.LocalTime(usec); }));
+  return cli::kExitSuccess;
+}
+
 }  // namespace
 
 int RunStation(int argc, char** argv, StationSystem& system) {
@@ -107,6 +184,8 @@ int RunStation(int argc, char** argv, StationSystem& system) {
     console.Output(kUsage);
     return cli::kExitSuccess;
   }
+  if (what == "report")
+    return Report(rest, json, system);
   const LoadedConfig loaded = LoadConfig(config, system);
   if (what == "match")
     return Match(loaded, rest, system);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "serial/port_list.h"
 #include "ui/cli/platform.h"
+#include "ui/station/report.h"
 
 namespace updater::station {
 
@@ -36,6 +38,16 @@ struct ConnectedPort {
   std::uint64_t pluggedUsec = 0;  // when the system took it in; 0 when unknown
 };
 
+// Where the report reads its records: this machine's journal (with the stations' journals that
+// systemd-journal-remote collected here), or journal files collected elsewhere; entries from
+// `since` to `until`, microseconds since the epoch.
+struct ReportSource {
+  std::vector<std::string> directories;  // --directory: every journal file in each
+  std::vector<std::string> files;        // --file: the files a pattern names
+  std::uint64_t since = 0;
+  std::uint64_t until = UINT64_MAX;
+};
+
 // What systemd says of an adapter's service.
 struct UnitStatus {
   enum class State { kUnknown, kInactive, kRunning, kFailed };
@@ -63,6 +75,11 @@ class StationSystem {
   virtual void Notice(const std::string& text) = 0;
   // `usec` as the local time "2026-12-08 10:11:12".
   virtual std::string LocalTime(std::uint64_t usec) = 0;
+  // Microseconds since the epoch, now.
+  virtual std::uint64_t NowUsec() = 0;
+  // Gives every run's result that `source` holds to `sums`. False with `error` (Windows-1252)
+  // when no journal could be read.
+  virtual bool ReadRecords(const ReportSource& source, ReportSums& sums, std::string& error) = 0;
 };
 
 // The whole program: `argv` as main receives it; returns its exit status.
