@@ -4,6 +4,31 @@
 # The tree the sourcing script belongs to.
 updater_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# log TEXT... : one line of the script's, after its name (how people tell the scripts' lines apart
+# in CI's log). die TEXT... : the same on standard error, and the script ends with status 1.
+log() { echo "$(basename "$0"): $*"; }
+die() {
+  log "$*" >&2
+  exit 1
+}
+
+# pass TEXT... / fail TEXT... : one result line each, counted in `passed` and `failed`;
+# report_results closes with "NAME: N passed, M failed" and returns 1 when any failed.
+passed=0
+failed=0
+pass() {
+  log "ok: $*"
+  passed=$((passed + 1))
+}
+fail() {
+  log "FAILED: $*" >&2
+  failed=$((failed + 1))
+}
+report_results() {
+  log "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
 # Debian's 64-bit Wine and its server.
 # shellcheck disable=SC2034  # used by the scripts that source this
 wine=/usr/lib/wine/wine64
@@ -26,7 +51,7 @@ install_missing_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
 
-  echo "$(basename "$0"): installing: ${missing[*]}"
+  log "installing: ${missing[*]}"
   local sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   # Through env, since sudo drops the caller's environment.
@@ -72,7 +97,7 @@ wine_prefix_with_com3() {
   ln -sfn "$line" "$WINEPREFIX/dosdevices/com3"
   for link in "$WINEPREFIX"/dosdevices/com*; do
     if [ "$(basename "$link")" != com3 ]; then
-      echo "$(basename "$0"): $(basename "$link") is still mapped in the prefix" >&2
+      log "$(basename "$link") is still mapped in the prefix" >&2
       return 1
     fi
   done
