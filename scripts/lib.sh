@@ -155,12 +155,19 @@ run_on_private_display() {
   exec xvfb-run -a -s "$server_options" "$@"
 }
 
+# configure_build DIR [CMAKE_OPTION...] : configures the tree's build in DIR, quietly: Ninja,
+# RelWithDebInfo unless an option names another build type.
+configure_build() {
+  local dir=$1
+  shift
+  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
 # configure_windows_build DIR [CMAKE_OPTION...] : configures the MinGW-w64 cross build in DIR.
 configure_windows_build() {
   local dir=$1
   shift
-  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$updater_root/cmake/toolchain-mingw64.cmake" "$@" >/dev/null
+  configure_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$updater_root/cmake/toolchain-mingw64.cmake" "$@"
 }
 
 # build_host_simulator DIR [BUILD_OPTION...] : builds the device simulator alone for this machine
@@ -168,8 +175,8 @@ configure_windows_build() {
 build_host_simulator() {
   local dir=$1
   shift
-  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DUPDATER_BUILD_TESTS=OFF -DUPDATER_BUILD_GUI=OFF -DUPDATER_BUILD_BENCH=OFF >/dev/null
+  configure_build "$dir" -DUPDATER_BUILD_TESTS=OFF -DUPDATER_BUILD_GUI=OFF \
+    -DUPDATER_BUILD_BENCH=OFF
   cmake --build "$dir" "$@" --target sim47913
 }
 
