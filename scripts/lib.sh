@@ -223,3 +223,60 @@ mark_ports_absent() {
     fi
   done
 }
+
+# display_opens : whether a window can open here: an X server in DISPLAY that takes this user's
+# connection (a name with no server behind it, or one that refuses this user, does not count), or
+# a Wayland compositor in WAYLAND_DISPLAY. Asks the libraries Qt connects with, through python3.
+display_opens() {
+  [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || return 1
+  # A display across the network that does not answer would hold the connection for minutes.
+  timeout 10 python3 - 2>/dev/null <<'EOF'
+import ctypes, os, sys
+if os.environ.get("DISPLAY"):
+    try:
+        xcb = ctypes.CDLL("libxcb.so.1")
+        xcb.xcb_connect.restype = ctypes.c_void_p
+        xcb.xcb_connection_has_error.argtypes = [ctypes.c_void_p]
+        xcb.xcb_disconnect.argtypes = [ctypes.c_void_p]
+        connection = xcb.xcb_connect(None, None)
+        refused = xcb.xcb_connection_has_error(connection)
+        xcb.xcb_disconnect(connection)
+        if not refused:
+            sys.exit(0)
+    except OSError:
+        pass
+if os.environ.get("WAYLAND_DISPLAY"):
+    try:
+        wayland = ctypes.CDLL("libwayland-client.so.0")
+        wayland.wl_display_connect.restype = ctypes.c_void_p
+        wayland.wl_display_disconnect.argtypes = [ctypes.c_void_p]
+        display = wayland.wl_display_connect(None)
+        if display:
+            wayland.wl_display_disconnect(display)
+            sys.exit(0)
+    except OSError:
+        pass
+sys.exit(1)
+EOF
+}
+
+# download_in_terminal BUILD : where no window can open, the window's download in the terminal
+# instead, after one line that says so: BUILD's actualizador-cli flashes a small DEMO.QMZ into
+# BUILD's simulator, paced at the line rate on a pseudo-terminal of its own that is named with
+# --port, so no /dev/COM3 and no root. Works in a folder of its own (make_work_dir). Returns the
+# updater's exit status: 0 when the download succeeded.
+download_in_terminal() {
+  local build line status=0
+  build=$(realpath "$1")
+  make_work_dir actualizador-terminal
+  # Five blocks: a few seconds at the line rate.
+  write_demo_image "$work/DEMO.QMZ" 16
+  start_simulator "$build/sim/sim47913" "$work/sim.out" --timeout 120 ||
+    die "the simulator did not start"
+  line=$(head -n 1 "$work/sim.out")
+  log "the window needs a desktop, and none opens here; in the terminal instead:" \
+    "actualizador-cli --port $line DEMO.QMZ, against the simulator"
+  (cd "$work" && exec "$build/app/cli/actualizador-cli" --port "$line" DEMO.QMZ) </dev/null ||
+    status=$?
+  return "$status"
+}
