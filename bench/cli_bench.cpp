@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/protocol.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -36,14 +37,13 @@ double Now() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// The line-rate bound of a run: the probe and its answer, one length announcement and its reply,
-// the image and its echo, '2' and '3'/'4' a block and the end handshake, 10 bits a byte at 9600
-// baud; and the pauses: 1000 ms before the open, 100 ms before the probe, 1000 ms after "Inicio
-// descarga", 10 ms after the length.
+// The process's run starts with the search on the port it is given (--port): the pause before
+// that one open, the pause before the probe, the probe and its answer.
+constexpr double kSearchOnNamedPort = updater::protocol::SearchBoundSeconds(1);
+
+// The line-rate bound of a run: the download's and the search's before it.
 double Bound(std::uint32_t size) {
-  const double blocks = (size + 127) / 128;
-  const double bytes = 2 + 3 + 2.0 * size + 2 * blocks + 2;
-  return bytes * 10.0 / 9600.0 + 2.110;
+  return updater::protocol::LineBoundSeconds(size) + kSearchOnNamedPort;
 }
 
 struct Run {

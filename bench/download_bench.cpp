@@ -15,6 +15,7 @@
 #include "download/updater_core.h"
 #include "null_displays.h"
 #include "serial/posix_port_driver.h"
+#include "serial/protocol.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -60,12 +61,9 @@ Result RunOnce(const std::string& sim, std::uint32_t size) {
   result.wall = Now(CLOCK_MONOTONIC) - wall0;
   core->m_link.ClosePort();
 
-  // Bytes on the line in both directions: announcements and their replies, the image and its
-  // echo, '2' and '3'/'4' per block, and the end handshake; 10 bits a byte at 9600 baud.
-  const double blocks = (size + 127) / 128;
-  const double announcements = core->m_download.announcements();
-  const double bytes = 3 * announcements + 2.0 * size + 2 * blocks + 2;
-  result.bound = bytes * 10.0 / 9600.0 + 1.010;
+  // Timed from the download's start: the search before it is left out.
+  const auto announcements = static_cast<std::uint32_t>(core->m_download.announcements());
+  result.bound = updater::protocol::LineBoundSeconds(size, announcements);
   result.ok = core->m_download.succeeded() && device.Wait(10000) == 0;
   return result;
 }

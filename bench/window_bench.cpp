@@ -45,6 +45,7 @@
 #include "model/resource.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
+#include "serial/protocol.h"
 #include "support/sim_process.h"
 #include "ui/qt/file_chooser.h"
 #include "ui/qt/updater_dlg.h"
@@ -68,15 +69,13 @@ double Ms(std::int64_t ns) {
   return static_cast<double>(ns) / 1e6;
 }
 
-// The line-rate bound of a click on "Programar" with the device on COM3: the probe and its
-// answer, one length announcement and its reply, the image and its echo, '2' and '3'/'4' a block
-// and the end handshake, 10 bits a byte at 9600 baud; and the pauses: 1000 ms before each of the
-// three opens (COM1 and COM2 are absent), 100 ms before the probe, 1000 ms after "Inicio
-// descarga", 10 ms after the length.
+// A click on "Programar" searches COM1 to COM3 before the download: COM1 and COM2 are absent,
+// so each costs only the pause before its open; the device answers on COM3, the third port tried.
+constexpr double kSearchToCom3 = updater::protocol::SearchBoundSeconds(3);
+
+// The line-rate bound of a click: the download's and the search's before it.
 double BoundSeconds(int size) {
-  const double blocks = (size + 127) / 128;
-  const double bytes = 2 + 3 + 2.0 * size + 2 * blocks + 2;
-  return bytes * 10.0 / 9600.0 + 4.110;
+  return updater::protocol::LineBoundSeconds(static_cast<std::uint32_t>(size)) + kSearchToCom3;
 }
 
 // A "kB" field of /proc/self/status (VmRSS, VmHWM), or -1.

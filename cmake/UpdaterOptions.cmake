@@ -27,7 +27,13 @@ function(updater_public_headers target folder)
     endif()
     file(CREATE_LINK ${source} ${stage}/${folder}/${header} SYMBOLIC COPY_ON_ERROR)
   endforeach()
-  target_include_directories(${target} PUBLIC ${stage})
+  # A header-only library has no sources of its own to compile against them.
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL INTERFACE_LIBRARY)
+    target_include_directories(${target} INTERFACE ${stage})
+  else()
+    target_include_directories(${target} PUBLIC ${stage})
+  endif()
 endfunction()
 
 # Where the programs install: bin/ on Linux; on Windows the top of the zip's folder, beside

@@ -4,24 +4,21 @@
 #include <cstring>
 
 #include "model/resource.h"
+#include "serial/protocol.h"
 
 namespace updater {
 
 std::uint8_t g_programState = PROGRAM_STATE_SIZE;
 
-namespace {
-
-constexpr std::uint8_t kLengthAccepted = '1';
-constexpr std::uint8_t kBlockReceived = '2';
-constexpr std::uint8_t kMoreBlocks = '3';
-constexpr std::uint8_t kImageComplete = '4';
-constexpr std::uint8_t kEndOfDownload = '6';
-constexpr std::uint8_t kLengthRejected = '9';
-
-constexpr std::uint32_t kPauseAfterStartMs = 1000;
-constexpr std::uint32_t kPauseAfterLengthMs = 10;
-
-}  // namespace
+using protocol::kBlockReceived;
+using protocol::kBlockSize;
+using protocol::kEnd;
+using protocol::kImageComplete;
+using protocol::kLengthAccepted;
+using protocol::kLengthRejected;
+using protocol::kMoreBlocks;
+using protocol::kPauseAfterLengthMs;
+using protocol::kPauseAfterStartMs;
 
 void Downloader::ResetReceived() {
   std::memset(m_received, 0, sizeof m_received);
@@ -179,8 +176,8 @@ bool Downloader::StepData() {
 }
 
 bool Downloader::StepEnd() {
-  link_.WriteByte(kEndOfDownload);
-  if (link_.ReadByte() != kEndOfDownload) {
+  link_.WriteByte(kEnd);
+  if (link_.ReadByte() != kEnd) {
     g_programState = PROGRAM_STATE_ERROR;
     return true;
   }

@@ -5,6 +5,7 @@
 
 #include "model/reporter.h"
 #include "serial/clock.h"
+#include "serial/protocol.h"
 #include "serial/serial_link.h"
 
 namespace updater {
@@ -38,9 +39,8 @@ class Downloader {
  public:
   static constexpr std::size_t kImageSize = 65536;
   static constexpr std::size_t kReceivedSize = 65536;
-  static constexpr std::uint32_t kBlockSize = 128;
   // Images of this length or more cannot be announced in the device's length format.
-  static constexpr std::uint32_t kLengthLimit = 0x7C00;
+  static constexpr std::uint32_t kLengthLimit = protocol::kLengthLimit;
   // Announcements sent before a device that answers neither '1' nor '9' is given up on.
   static constexpr int kMaxAnnouncements = 10;
   // Empty blocks exchanged after the image is exhausted before the device is given up on.

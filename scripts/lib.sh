@@ -4,6 +4,31 @@
 # The tree the sourcing script belongs to.
 updater_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# log TEXT... : one line of the script's, after its name (how people tell the scripts' lines apart
+# in CI's log). die TEXT... : the same on standard error, and the script ends with status 1.
+log() { echo "$(basename "$0"): $*"; }
+die() {
+  log "$*" >&2
+  exit 1
+}
+
+# pass TEXT... / fail TEXT... : one result line each, counted in `passed` and `failed`;
+# report_results closes with "NAME: N passed, M failed" and returns 1 when any failed.
+passed=0
+failed=0
+pass() {
+  log "ok: $*"
+  passed=$((passed + 1))
+}
+fail() {
+  log "FAILED: $*" >&2
+  failed=$((failed + 1))
+}
+report_results() {
+  log "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
 # Debian's 64-bit Wine and its server.
 # shellcheck disable=SC2034  # used by the scripts that source this
 wine=/usr/lib/wine/wine64
@@ -26,7 +51,7 @@ install_missing_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
 
-  echo "$(basename "$0"): installing: ${missing[*]}"
+  log "installing: ${missing[*]}"
   local sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   # Through env, since sudo drops the caller's environment.
@@ -72,7 +97,7 @@ wine_prefix_with_com3() {
   ln -sfn "$line" "$WINEPREFIX/dosdevices/com3"
   for link in "$WINEPREFIX"/dosdevices/com*; do
     if [ "$(basename "$link")" != com3 ]; then
-      echo "$(basename "$0"): $(basename "$link") is still mapped in the prefix" >&2
+      log "$(basename "$link") is still mapped in the prefix" >&2
       return 1
     fi
   done
@@ -130,12 +155,19 @@ run_on_private_display() {
   exec xvfb-run -a -s "$server_options" "$@"
 }
 
+# configure_build DIR [CMAKE_OPTION...] : configures the tree's build in DIR, quietly: Ninja,
+# RelWithDebInfo unless an option names another build type.
+configure_build() {
+  local dir=$1
+  shift
+  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
 # configure_windows_build DIR [CMAKE_OPTION...] : configures the MinGW-w64 cross build in DIR.
 configure_windows_build() {
   local dir=$1
   shift
-  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$updater_root/cmake/toolchain-mingw64.cmake" "$@" >/dev/null
+  configure_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$updater_root/cmake/toolchain-mingw64.cmake" "$@"
 }
 
 # build_host_simulator DIR [BUILD_OPTION...] : builds the device simulator alone for this machine
@@ -143,8 +175,8 @@ configure_windows_build() {
 build_host_simulator() {
   local dir=$1
   shift
-  cmake -S "$updater_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DUPDATER_BUILD_TESTS=OFF -DUPDATER_BUILD_GUI=OFF -DUPDATER_BUILD_BENCH=OFF >/dev/null
+  configure_build "$dir" -DUPDATER_BUILD_TESTS=OFF -DUPDATER_BUILD_GUI=OFF \
+    -DUPDATER_BUILD_BENCH=OFF
   cmake --build "$dir" "$@" --target sim47913
 }
 
@@ -190,4 +222,61 @@ mark_ports_absent() {
       created+=("/dev/COM$n")
     fi
   done
+}
+
+# display_opens : whether a window can open here: an X server in DISPLAY that takes this user's
+# connection (a name with no server behind it, or one that refuses this user, does not count), or
+# a Wayland compositor in WAYLAND_DISPLAY. Asks the libraries Qt connects with, through python3.
+display_opens() {
+  [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || return 1
+  # A display across the network that does not answer would hold the connection for minutes.
+  timeout 10 python3 - 2>/dev/null <<'EOF'
+import ctypes, os, sys
+if os.environ.get("DISPLAY"):
+    try:
+        xcb = ctypes.CDLL("libxcb.so.1")
+        xcb.xcb_connect.restype = ctypes.c_void_p
+        xcb.xcb_connection_has_error.argtypes = [ctypes.c_void_p]
+        xcb.xcb_disconnect.argtypes = [ctypes.c_void_p]
+        connection = xcb.xcb_connect(None, None)
+        refused = xcb.xcb_connection_has_error(connection)
+        xcb.xcb_disconnect(connection)
+        if not refused:
+            sys.exit(0)
+    except OSError:
+        pass
+if os.environ.get("WAYLAND_DISPLAY"):
+    try:
+        wayland = ctypes.CDLL("libwayland-client.so.0")
+        wayland.wl_display_connect.restype = ctypes.c_void_p
+        wayland.wl_display_disconnect.argtypes = [ctypes.c_void_p]
+        display = wayland.wl_display_connect(None)
+        if display:
+            wayland.wl_display_disconnect(display)
+            sys.exit(0)
+    except OSError:
+        pass
+sys.exit(1)
+EOF
+}
+
+# download_in_terminal BUILD : where no window can open, the window's download in the terminal
+# instead, after one line that says so: BUILD's actualizador-cli flashes a small DEMO.QMZ into
+# BUILD's simulator, paced at the line rate on a pseudo-terminal of its own that is named with
+# --port, so no /dev/COM3 and no root. Works in a folder of its own (make_work_dir). Returns the
+# updater's exit status: 0 when the download succeeded.
+download_in_terminal() {
+  local build line status=0
+  build=$(realpath "$1")
+  make_work_dir actualizador-terminal
+  # Five blocks: a few seconds at the line rate.
+  write_demo_image "$work/DEMO.QMZ" 16
+  start_simulator "$build/sim/sim47913" "$work/sim.out" --timeout 120 ||
+    die "the simulator did not start"
+  line=$(head -n 1 "$work/sim.out")
+  log "the window needs a desktop, and none opens here; in the terminal instead:" \
+    "actualizador-cli --port $line DEMO.QMZ, against the simulator"
+  (cd "$work" && exec "$build/app/cli/actualizador-cli" --port "$line" DEMO.QMZ) </dev/null ||
+    status=$?
+  return "$status"
 }

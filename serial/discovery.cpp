@@ -1,13 +1,11 @@
+#include "serial/protocol.h"
 #include "serial/serial_link.h"
 
 namespace updater {
 
-namespace {
-
-constexpr std::uint32_t kPauseBeforeProbeMs = 100;
-constexpr std::uint32_t kPauseAfterCloseMs = 1000;
-
-}  // namespace
+using protocol::kPauseAfterCloseMs;
+using protocol::kPauseBeforeProbeMs;
+using protocol::kProbe;
 
 int SerialLink::FindDevice() {
   ForgetLastSearch();

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "serial/protocol.h"
+
 namespace updater {
 
 // An open port as the platform knows it: a descriptor, a Windows HANDLE, or a fake's index.
@@ -26,8 +28,8 @@ struct LineSettings {
 // The settings every open applies to the device's line: 9600 baud, 8 data bits, one stop bit,
 // binary, no parity checking, RTS disabled. Everything else in `found` is kept.
 inline LineSettings WithDeviceLineSettings(LineSettings found) {
-  found.baudRate = 9600;
-  found.byteSize = 8;
+  found.baudRate = protocol::kBaud;
+  found.byteSize = protocol::kDataBits;
   found.stopBits = 0;
   found.binary = true;
   found.parityCheck = false;

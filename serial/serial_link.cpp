@@ -4,14 +4,11 @@
 
 #include "serial/com_name.h"
 #include "serial/deadline.h"
+#include "serial/protocol.h"
 
 namespace updater {
 
-namespace {
-
-constexpr std::uint32_t kPauseBeforeOpenMs = 1000;
-
-}  // namespace
+using protocol::kPauseBeforeOpenMs;
 
 int SerialLink::OpenPort(std::int8_t index) {
   char shown[8];

@@ -15,7 +15,6 @@ class SerialLink {
   static constexpr int kPortCount = 4;
   static constexpr std::uint32_t kTransferTimeoutMs = 5000;
   static constexpr std::uint8_t kReadTimedOut = 0xFF;
-  static constexpr std::uint8_t kProbe = '0';
   static constexpr const char* kPortNames[kPortCount] = {"COM1", "COM2", "COM3", "COM4"};
 
   SerialLink(PortDriver& driver, Clock& clock, Reporter& reporter)

@@ -4,15 +4,17 @@
 
 namespace sim {
 
+using protocol::kBlockReceived;
+using protocol::kBlockSize;
+using protocol::kEnd;
+using protocol::kImageComplete;
+using protocol::kLengthAccepted;
+using protocol::kLengthRejected;
+using protocol::kMoreBlocks;
+using protocol::kProbe;
+
 namespace {
 
-constexpr std::uint8_t kProbe = '0';
-constexpr std::uint8_t kLengthAccepted = '1';
-constexpr std::uint8_t kBlockReceived = '2';
-constexpr std::uint8_t kMoreBlocks = '3';
-constexpr std::uint8_t kImageComplete = '4';
-constexpr std::uint8_t kEnd = '6';
-constexpr std::uint8_t kLengthRejected = '9';
 // Any byte the host cannot take for an accept or a reject.
 constexpr std::uint8_t kGarbage = '?';
 

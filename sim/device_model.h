@@ -3,21 +3,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "serial/protocol.h"
+
 namespace sim {
+
+namespace protocol = updater::protocol;
 
 // The faults a simulated device can be told to show. The defaults are a well-behaved device.
 struct DeviceFaults {
-  bool silent = false;               // answers nothing at all
-  int probeReply = '0';              // byte answered to the probe; -1 answers nothing
-  bool rejectLength = false;         // answers '9' to every length
-  std::uint32_t maxLength = 0x7BFF;  // longer lengths are answered with '9'
-  int garbledLengthReplies = 0;      // this many announcements are answered with a garbage byte
-  long wrongEchoOffset = -1;         // image offset whose echo byte is altered (inverted)
-  int extraMoreReplies = 0;          // '3' after the last block this many extra times
-  bool noBlockAck = false;           // never answers '2' after a block (and then stays silent)
-  bool noEndAck = false;             // never answers the end byte
-  long hangUpAfterHostBytes = -1;    // the line drops after this many bytes from the host
-  std::uint32_t replyDelayMs = 0;    // transports wait this long before each reply
+  bool silent = false;                   // answers nothing at all
+  int probeReply = protocol::kProbe;     // byte answered to the probe; -1 answers nothing
+  bool rejectLength = false;             // answers '9' to every length
+  std::uint32_t maxLength = kLongestOk;  // longer lengths are answered with '9'
+  int garbledLengthReplies = 0;          // this many announcements are answered with a garbage byte
+  long wrongEchoOffset = -1;             // image offset whose echo byte is altered (inverted)
+  int extraMoreReplies = 0;              // '3' after the last block this many extra times
+  bool noBlockAck = false;               // never answers '2' after a block (and then stays silent)
+  bool noEndAck = false;                 // never answers the end byte
+  long hangUpAfterHostBytes = -1;        // the line drops after this many bytes from the host
+  std::uint32_t replyDelayMs = 0;        // transports wait this long before each reply
+
+  // The longest image a well-behaved device takes.
+  static constexpr std::uint32_t kLongestOk = protocol::kLengthLimit - 1;
 };
 
 // Where the device's replies go. One call is one reply (a handshake byte, or a whole echo), so a
@@ -33,7 +40,6 @@ class ReplySink {
 class DeviceModel {
  public:
   static constexpr std::size_t kImageCapacity = 65536;
-  static constexpr std::uint32_t kBlockSize = 128;
 
   enum class Phase { kWaitProbe, kLengthHigh, kLengthLow, kData, kWaitEnd, kDone, kHungUp };
 
@@ -80,7 +86,7 @@ class DeviceModel {
   std::uint32_t lastAnnounced_ = 0;
   std::uint8_t lengthHigh_ = 0;
   bool mute_ = false;  // a withheld block acknowledgement silences the device for good
-  std::uint8_t block_[kBlockSize] = {};
+  std::uint8_t block_[protocol::kBlockSize] = {};
   int garbledLeft_ = 0;
   int extraLeft_ = 0;
   bool echoAltered_ = false;

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "serial/posix_line_settings.h"
 #include "serial/posix_monotonic.h"
+#include "serial/protocol.h"
 
 namespace sim {
 
@@ -26,9 +28,8 @@ using updater::posix::kNsPerSecond;
 using updater::posix::MonotonicNowNs;
 using updater::posix::ToTimespec;
 
-// 8N1: a start bit, eight data bits and a stop bit per byte.
-constexpr std::int64_t kBitsPerByte = 10;
-constexpr std::int64_t kBaud = 9600;
+constexpr std::int64_t kBitsPerByte = protocol::kBitsPerByte;
+constexpr std::int64_t kBaud = protocol::kBaud;
 // While nobody has the slave open the master reports POLLHUP at once, so absence is checked
 // at this interval instead of in a tight loop.
 constexpr std::int64_t kAbsentCheckNs = 10 * kNsPerMs;
@@ -114,8 +115,8 @@ bool PtyServer::OpenPseudoTerminal() {
   if (tcgetattr(slave, &settings) == 0) {
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&settings, B9600);
-    cfsetospeed(&settings, B9600);
+    cfsetispeed(&settings, updater::BaudToSpeed(protocol::kBaud));
+    cfsetospeed(&settings, updater::BaudToSpeed(protocol::kBaud));
     tcsetattr(slave, TCSANOW, &settings);
   }
   // Only with no slave descriptor of ours open does the host's close show on the master.

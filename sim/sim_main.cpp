@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/protocol.h"
 #include "sim/pty_server.h"
 
 namespace {
+
+namespace protocol = updater::protocol;
 
 constexpr const char kHelp[] =
     "Usage: sim47913 [OPTION]...\n"
@@ -35,6 +38,11 @@ constexpr const char kHelp[] =
     "  --verbose            one line per protocol event on stderr\n"
     "  --trace-writes FILE  write to FILE the time of every byte written to the terminal,\n"
     "                       one line each: CLOCK_MONOTONIC_RAW in nanoseconds (benchmarks)\n"
+    "  --line-bound BYTES   print the line-rate bound of an updater's run with an image of\n"
+    "                       BYTES on the port it is given, in seconds to the millisecond, and\n"
+    "                       exit: every byte both ways at 9600 baud 8N1 plus the protocol's\n"
+    "                       pauses, from the pause before the port's open to the end's echo\n"
+    "                       (benchmarks)\n"
     "Faults:\n"
     "  --silent             answer nothing at all\n"
     "  --probe-reply=BYTE   answer the probe with BYTE instead of '0': one character is taken\n"
@@ -150,6 +158,14 @@ int ParseArguments(int argc, char** argv, sim::ServerConfig& config) {
       faults.noBlockAck = true;
     } else if (std::strcmp(argument, "--no-end-ack") == 0) {
       faults.noEndAck = true;
+    } else if (Matches("--line-bound", argc, argv, i, value)) {
+      if (!ParseNumber(value, UINT32_MAX, number)) {
+        return Usage("--line-bound needs a number of bytes", argument);
+      }
+      // The updater given the port (--port): one open, then the probe.
+      const auto size = static_cast<std::uint32_t>(number);
+      std::printf("%.3f\n", protocol::LineBoundSeconds(size) + protocol::SearchBoundSeconds(1));
+      return 0;
     } else if (Matches("--link", argc, argv, i, value)) {
       if (value == nullptr || *value == '\0') {
         return Usage("--link needs a path", argument);

@@ -30,6 +30,7 @@
 #include "download/updater_core.h"
 #include "null_displays.h"
 #include "serial/clock.h"
+#include "serial/protocol.h"
 #include "serial/win32_port_driver.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/updater_dlg.h"
@@ -282,11 +283,8 @@ Run TimeRun(std::size_t first, std::size_t last, std::uint32_t size, int announc
     if (e.begin >= start && e.end <= end)
       run.spent[static_cast<int>(e.kind)] += e.end - e.begin;
   }
-  // Bytes on the line in both directions: announcements and their replies, the image and its
-  // echo, '2' and '3'/'4' per block, and the end handshake; 10 bits a byte at 9600 baud.
-  const double blocks = (size + 127) / 128;
-  const double bytes = 3.0 * announcements + 2.0 * size + 2 * blocks + 2;
-  run.bound = bytes * 10.0 / 9600.0 + 1.010;
+  // Timed from the download's start, as download_bench: the search before it is left out.
+  run.bound = updater::protocol::LineBoundSeconds(size, static_cast<std::uint32_t>(announcements));
   run.wall = (end - start) / 1000.0;
   return run;
 }
@@ -299,7 +297,7 @@ struct Series {
   std::vector<Run> runs;
 };
 
-constexpr double kByteMs = 10.0 / 9.6;
+constexpr double kByteMs = updater::protocol::LineSeconds(1) * 1000.0;
 
 void Report(const Series& series, const std::vector<double>& arrivals, double lateMs) {
   // The n-th byte the simulator wrote is the n-th byte ReadByte returned.
@@ -315,7 +313,7 @@ void Report(const Series& series, const std::vector<double>& arrivals, double la
   int late = 0;
   double ready = 0;  // when the program began to look for the next byte
   bool looking = false;
-  int writes = 0;  // writes since the last byte read
+  std::uint32_t writes = 0;  // writes since the last byte read
   double firstWrite = 0;
   double lastArrival = 0;
   double lastReturn = 0;
@@ -342,9 +340,9 @@ void Report(const Series& series, const std::vector<double>& arrivals, double la
       continue;
     looking = false;
     const double arrival = arrivals[n++];
-    // The block's 128 bytes and its '2' on the line take 129 byte times.
-    if (writes == 128)
-      writeExcess.push_back(arrival - firstWrite - 129 * kByteMs);
+    // A whole block's bytes and its '2' on the line take one byte time more than the block.
+    if (writes == updater::protocol::kBlockSize)
+      writeExcess.push_back(arrival - firstWrite - (updater::protocol::kBlockSize + 1) * kByteMs);
     writes = 0;
     lastArrival = arrival;
     lastReturn = e.end;

@@ -19,7 +19,6 @@
 # The guest asks through its lines of scripts/field/guest.sh (rig plug, rig pull, ...); a person
 # with --keep does the same by hand inside the guest.
 
-field_name=${field_name:-$(basename "$0")}
 field_lib_dir=${field_lib_dir:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
 field_guest_packages=(udev systemd-sysv kmod)
 # The kernel modules the guest loads: the USB host and serial drivers, and the virtio console that
@@ -35,8 +34,6 @@ field_keep=0
 field_sim_pids=()
 field_qemu_pid=
 field_heard=
-
-field_log() { echo "$field_name: $*"; }
 
 # What the rig needs on this machine.
 # shellcheck disable=SC2034  # used by the scripts that source this
@@ -65,18 +62,18 @@ field_kernel() {
   fi
   version=$(apt-cache policy "$pkg" | sed -n 's/^ *Candidate: //p')
   if [ -z "$pkg" ] || [ -z "$version" ]; then
-    field_log "no linux-image-amd64 in apt's lists" >&2
+    log "no linux-image-amd64 in apt's lists" >&2
     return 1
   fi
   dir="$field_cache/kernel-${pkg}_$version"
   field_kver=${pkg#linux-image-}
   if ! [ -f "$dir/done" ]; then
-    field_log "unpacking $pkg $version"
+    log "unpacking $pkg $version"
     rm -rf "$dir"
     tmp=$(mktemp -d "$field_cache/kernel.XXXXXX")
     chmod 755 "$tmp"  # apt's download user writes there
     (cd "$tmp" && apt-get download -q "$pkg=$version" </dev/null >/dev/null 2>&1) ||
-      { rm -rf "$tmp"; field_log "apt-get download $pkg failed" >&2; return 1; }
+      { rm -rf "$tmp"; log "apt-get download $pkg failed" >&2; return 1; }
     dpkg-deb -x "$tmp"/*.deb "$tmp/x"
     mkdir -p "$dir/modules"
     cp "$tmp/x/boot/vmlinuz-$field_kver" "$dir/vmlinuz"
@@ -149,11 +146,11 @@ field_root() {
   } | sha256sum | cut -c1-16)
   field_initrd="$field_cache/root-$key.cpio"
   if ! [ -f "$field_initrd" ]; then
-    field_log "building the guest's root with $(basename "$deb") (mmdebstrap)"
+    log "building the guest's root with $(basename "$deb") (mmdebstrap)"
     local started=$SECONDS
     find "$field_cache" -maxdepth 1 -name 'root-*.cpio' -delete
-    field_build_root "$deb" "$field_initrd" || { field_log "the guest's root failed" >&2; return 1; }
-    field_log "root built in $((SECONDS - started)) s ($(du -m "$field_initrd" | cut -f1) MB)"
+    field_build_root "$deb" "$field_initrd" || { log "the guest's root failed" >&2; return 1; }
+    log "root built in $((SECONDS - started)) s ($(du -m "$field_initrd" | cut -f1) MB)"
   fi
   # The package's simulator, to run here behind the adapters.
   field_sim_dir="$field_cache/sim-$(sha256sum <"$deb" | cut -c1-16)"
@@ -265,12 +262,12 @@ field_serve() {
   local limit=${1:-3600} line reply deadline=$((SECONDS + ${1:-3600}))
   while [ $SECONDS -lt $deadline ]; do
     if ! kill -0 "$field_qemu_pid" 2>/dev/null; then
-      field_log "the guest stopped" >&2
+      log "the guest stopped" >&2
       return 1
     fi
     if ! IFS= read -r -t 1 line <&"$field_ctl_out"; then
       if [ -z "$field_heard" ] && [ $((SECONDS - field_boot_started)) -gt "$field_boot_timeout" ]; then
-        field_log "the guest said nothing within $field_boot_timeout s of its start" >&2
+        log "the guest said nothing within $field_boot_timeout s of its start" >&2
         return 1
       fi
       continue
@@ -292,7 +289,7 @@ field_serve() {
       *) field_on_line "$line" ;;
     esac
   done
-  field_log "no end from the guest within $limit s" >&2
+  log "no end from the guest within $limit s" >&2
   return 1
 }
 

@@ -285,6 +285,7 @@ TEST(SimExecutable, HelpDocumentsEveryOptionAndExitCode) {
                              "--no-end-ack",
                              "--hang-up-after",
                              "--reply-delay",
+                             "--line-bound",
                              "Exit status",
                              "  0 ",
                              "  1 ",
@@ -301,11 +302,20 @@ TEST(SimExecutable, BadArgumentsAreUsageErrors) {
                                              {"--max-length=x"},
                                              {"--probe-reply=256"},
                                              {"--save"},
+                                             {"--line-bound", "-3"},
                                              {"stray"}}) {
     SimProcess sim;
     ASSERT_TRUE(sim.Spawn(args, false));
     EXPECT_EQ(sim.WaitExit(), 1) << args[0];
   }
+}
+
+TEST(SimExecutable, LineBoundIsPrintedForTheScripts) {
+  // 300 bytes on a named port: 613 bytes on the line (1.04 ms each) and 2.110 s of pauses.
+  SimProcess sim;
+  ASSERT_TRUE(sim.Spawn({"--line-bound", "300"}, false));
+  EXPECT_EQ(sim.ReadAllStdout(), "2.749\n");
+  EXPECT_EQ(sim.WaitExit(), 0);
 }
 
 TEST(SimExecutable, CompleteDownloadIsSavedAndEndsTheRun) {
