@@ -38,7 +38,7 @@ wineserver=/usr/lib/wine/wineserver
 # shellcheck disable=SC2034  # used by the scripts that source this
 updater_build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev
                         libudev-dev fonts-liberation2 fontconfig xvfb xauth clang-format nettle-dev
-                        python3 libsystemd-dev)
+                        python3 libsystemd-dev systemd-journal-remote)
 
 # install_missing_packages PACKAGE... : installs those of the Debian packages that are missing,
 # through sudo when not root, without asking anything.
