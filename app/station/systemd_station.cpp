@@ -189,6 +189,12 @@ UnitStatus SystemdStation::Unit(const std::string& name) {
       status.state = UnitStatus::State::kRunning;
   }
   sd_bus_error_free(&error);
+  std::uint64_t changed = 0;
+  if (sd_bus_get_property_trivial(bus, kSystemd, path, "org.freedesktop.systemd1.Unit",
+                                  "StateChangeTimestamp", &error, 't', &changed) >= 0) {
+    status.changedUsec = changed;
+  }
+  sd_bus_error_free(&error);
   std::int32_t exitStatus = 0;
   if (status.state == UnitStatus::State::kFailed &&
       sd_bus_get_property_trivial(bus, kSystemd, path, "org.freedesktop.systemd1.Service",

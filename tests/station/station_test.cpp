@@ -186,14 +186,18 @@ TEST(StationStatus, ShowsOnlyWhatTheAdapterPluggedInNowDid) {
   EXPECT_NE(station.Output().find("\xFAltimo: correcto, t600, 300 bytes en 3.5 s"),
             std::string::npos);
 
-  // A failed service with no record gives its exit code in the program's words.
-  station.units["actualizador-station@ttyUSB1.service"] = {UnitStatus::State::kFailed, 3};
+  // A failed service with no record gives its exit code in the program's words; one that failed
+  // before the plug was another adapter's.
+  station.units["actualizador-station@ttyUSB1.service"] = {UnitStatus::State::kFailed, 3, 550};
   station.journal.last.clear();
   station.Status();
   EXPECT_NE(station.Output().find("FALLO (c\xF3"
                                   "digo 3: imagen ilegible"),
             std::string::npos)
       << station.Output();
+  station.units["actualizador-station@ttyUSB1.service"].changedUsec = 450;
+  station.Status();
+  EXPECT_EQ(station.Output().find("FALLO"), std::string::npos);
 
   // Plugged in before the configuration was written: nothing will run until it is plugged again.
   station.units.clear();

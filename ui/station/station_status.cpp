@@ -72,6 +72,11 @@ std::vector<AdapterView> LookAtPorts(const LoadedConfig& loaded, const JournalVi
     v.matches = loaded.state == StationState::kOn && StationMatches(loaded.config, facts);
     if (v.matches) {
       v.unit = system.Unit(kUnitPrefix + port.kernelName + kUnitSuffix);
+      // A service that failed before this adapter was plugged in ran for another one.
+      if (v.unit.state == UnitStatus::State::kFailed && v.unit.changedUsec != 0 &&
+          port.pluggedUsec != 0 && v.unit.changedUsec < port.pluggedUsec) {
+        v.unit.state = UnitStatus::State::kInactive;
+      }
       v.last = ResultSincePlug(journal, port);
       v.pluggedBeforeConfig = v.last == nullptr && v.unit.state != UnitStatus::State::kRunning &&
                               v.unit.state != UnitStatus::State::kFailed && port.pluggedUsec != 0 &&

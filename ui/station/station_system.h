@@ -52,7 +52,8 @@ struct ReportSource {
 struct UnitStatus {
   enum class State { kUnknown, kInactive, kRunning, kFailed };
   State state = State::kUnknown;
-  int exitStatus = 0;  // kFailed: the program's exit code
+  int exitStatus = 0;             // kFailed: the program's exit code
+  std::uint64_t changedUsec = 0;  // when it entered that state; 0 when unknown
 };
 
 // What the station needs of the machine besides the command line's platform: its configuration
