@@ -136,21 +136,6 @@ std::string UtcTime(std::uint64_t usec) {
   return text;
 }
 
-// A record's text for the terminal: Windows-1252, its control characters (a hostile record's
-// escape sequences) as '?', at most `width` characters.
-std::string Printable(std::string_view utf8, std::size_t width) {
-  std::string text(utf8.size() + 1, '\0');
-  text.resize(Utf8ToWindows1252(utf8, text.data(), text.size()));
-  for (char& c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F)
-      c = '?';
-  }
-  if (text.size() > width)
-    text = text.substr(0, width - 1) + "\x85";  // an ellipsis
-  return text;
-}
-
 // "97,6 %" or "68,8 s": one decimal with a comma, as the program's other Spanish texts.
 std::string OneDecimal(std::uint64_t tenths, const char* unit) {
   return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " " + unit;
@@ -173,14 +158,27 @@ std::string Column(const std::string& text, std::size_t width) {
 
 }  // namespace
 
+std::string TerminalText(std::string_view utf8, std::size_t width) {
+  std::string text(utf8.size() + 1, '\0');
+  text.resize(Utf8ToWindows1252(utf8, text.data(), text.size()));
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      c = '?';
+  }
+  if (text.size() > width)
+    text = text.substr(0, width - 1) + "\x85";  // an ellipsis
+  return text;
+}
+
 std::string ReportTable(const std::vector<ReportGroup>& groups,
                         const LocalTimeFunction& localTime) {
   constexpr std::size_t kName = 20;
   std::size_t stationWidth = 9;  // "Estación"
   std::size_t imageWidth = 6;
   for (const ReportGroup& g : groups) {
-    stationWidth = std::max(stationWidth, Printable(g.station, kName).size());
-    imageWidth = std::max(imageWidth, Printable(FileName(g.image), kName).size());
+    stationWidth = std::max(stationWidth, TerminalText(g.station, kName).size());
+    imageWidth = std::max(imageWidth, TerminalText(FileName(g.image), kName).size());
   }
   std::string out = Column("Estaci\xF3n", stationWidth) + Column("Imagen", imageWidth) +
                     "SHA-256       Correctos  Fallos  Rendimiento  Mediana  Primero"
@@ -194,9 +192,9 @@ std::string ReportTable(const std::vector<ReportGroup>& groups,
     std::snprintf(figures, sizeof figures, "%-12.12s  %9u  %6u  %11s  %7s  ", g.sha256.c_str(),
                   g.ok, g.failed, OneDecimal(YieldScaled(g, 1000), "%").c_str(),
                   g.ok == 0 ? "-" : OneDecimal((g.medianMillis + 50) / 100, "s").c_str());
-    out += Column(Printable(g.station, kName), stationWidth) +
-           Column(Printable(FileName(g.image), kName), imageWidth) + figures + localTime(g.first) +
-           "  " + localTime(g.last) + "\n";
+    out += Column(TerminalText(g.station, kName), stationWidth) +
+           Column(TerminalText(FileName(g.image), kName), imageWidth) + figures +
+           localTime(g.first) + "  " + localTime(g.last) + "\n";
     for (const auto& [code, count] : g.failures) {
       const auto top = g.topError.find(code);
       out +=
@@ -204,7 +202,7 @@ std::string ReportTable(const std::vector<ReportGroup>& groups,
           "digo " +
           std::to_string(code) + ": " + std::to_string(count);
       if (top != g.topError.end())
-        out += ", sobre todo: " + Printable(top->second, 100);
+        out += ", sobre todo: " + TerminalText(top->second, 100);
       out += "\n";
     }
   }

@@ -61,6 +61,10 @@ class ReportSums {
   std::map<std::pair<std::string, std::string>, Sums> sums_;
 };
 
+// A record's text for the terminal: Windows-1252, its control characters (a hostile record's
+// escape sequences) as '?', at most `width` characters.
+std::string TerminalText(std::string_view utf8, std::size_t width);
+
 // The report's three forms. `localTime` turns an entry's time into the station's local time for
 // the table; JSON and CSV give UTC as "2026-12-08T10:11:12Z".
 using LocalTimeFunction = std::function<std::string(std::uint64_t usec)>;

@@ -9,6 +9,7 @@
 #include "ui/cli/exit_status.h"
 #include "ui/cli/image_check.h"
 #include "ui/cli/json_writer.h"
+#include "ui/station/report.h"
 
 namespace updater::station {
 
@@ -119,12 +120,6 @@ std::string ExitWords(int status) {
   return words;
 }
 
-std::string FromUtf8(const std::string& utf8) {
-  std::vector<char> text(utf8.size() + 1);
-  Utf8ToWindows1252(utf8, text.data(), text.size());
-  return text.data();
-}
-
 int ExitFor(const LoadedConfig& loaded, const ImageState& image) {
   if (loaded.state == StationState::kOff)
     return kStatusOff;
@@ -196,7 +191,7 @@ std::string LastLine(const AdapterView& v, bool readable, StationSystem& system)
   }
   if (v.last != nullptr) {
     return last + "FALLO (" + Code(v.last->exitCode) + "), " + system.LocalTime(v.last->usec) +
-           ": " + FromUtf8(v.last->error) + "\n";
+           ": " + TerminalText(v.last->error, 1000) + "\n";
   }
   if (v.unit.state == UnitStatus::State::kFailed)
     return last + "FALLO (" + ExitWords(v.unit.exitStatus) + "), sin resultado en el diario\n";
