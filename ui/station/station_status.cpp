@@ -5,7 +5,6 @@
 
 #include "download/downloader.h"
 #include "download/image_file.h"
-#include "model/windows1252.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/image_check.h"
 #include "ui/cli/json_writer.h"
