@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 
 #define SD_JOURNAL_SUPPRESS_LOCATION
@@ -231,12 +230,6 @@ std::uint64_t SystemdStation::NowUsec() {
 
 namespace {
 
-// Whether the journal opened holds any file this user may read (they take room on the disk).
-bool AnyFileOpen(sd_journal* journal) {
-  std::uint64_t bytes = 0;
-  return sd_journal_get_usage(journal, &bytes) >= 0 && bytes > 0;
-}
-
 // One entry's fields the report sums, read in one pass over the entry.
 void ReadEntry(sd_journal* journal, ReportSums& sums, std::uint64_t usec) {
   static const char* const kNames[] = {"_HOSTNAME", "SHA256",  "IMAGE", "RESULT",
@@ -259,30 +252,32 @@ void ReadEntry(sd_journal* journal, ReportSums& sums, std::uint64_t usec) {
                         usec});
 }
 
-// Opens the same journal again each time it is called.
-using JournalOpener = std::function<int(sd_journal** journal)>;
-
-// The pages of the journal's files that an open journal has read stay mapped into the process:
-// a year of records would hold most of the files. Reopened after this many entries, at the entry
-// it had reached, the report stays within a few megabytes at the same speed.
+// The pages of a journal file that an open journal has read stay mapped into the process: a
+// year of records would hold most of the file. Reopened after this many entries, at the entry it
+// had reached, the report stays within a few megabytes at the same speed.
 constexpr int kEntriesPerOpen = 10000;
 
-// Sums the records of the journal `open` opens, from `source.since` to `source.until`.
-void SumJournal(const JournalOpener& open, const ReportSource& source, ReportSums& sums) {
+// Sums the records of one journal file from `source.since` to `source.until`. One file at a time:
+// within a file a cursor finds its entry again by its sequence number, where across files of
+// other machines (or of a hostile one) it might not.
+void SumJournalFile(const std::string& path, const ReportSource& source, ReportSums& sums) {
   const std::string match = std::string("MESSAGE_ID=") + cli::kResultMessageId;
+  const char* paths[] = {path.c_str(), nullptr};
   std::string cursor;
   for (bool more = true; more;) {
     sd_journal* journal = nullptr;
-    if (open(&journal) < 0)
+    if (sd_journal_open_files(&journal, paths, 0) < 0)
       return;
     sd_journal_add_match(journal, match.data(), match.size());
     // A hostile station's huge field is read no further than a record's texts need.
     sd_journal_set_data_threshold(journal, 64 * 1024);
     if (!cursor.empty()) {
       // At the entry reached before; the next is the first not yet summed.
-      sd_journal_seek_cursor(journal, cursor.c_str());
-      if (sd_journal_next(journal) > 0 && sd_journal_test_cursor(journal, cursor.c_str()) <= 0)
-        sd_journal_previous(journal);
+      if (sd_journal_seek_cursor(journal, cursor.c_str()) < 0 || sd_journal_next(journal) <= 0 ||
+          sd_journal_test_cursor(journal, cursor.c_str()) <= 0) {
+        sd_journal_close(journal);
+        return;
+      }
     } else if (source.since > 0) {
       sd_journal_seek_realtime_usec(journal, source.since);
     } else {
@@ -291,10 +286,9 @@ void SumJournal(const JournalOpener& open, const ReportSource& source, ReportSum
     more = false;
     for (int n = 0; sd_journal_next(journal) > 0;) {
       std::uint64_t usec = 0;
-      if (sd_journal_get_realtime_usec(journal, &usec) < 0 || usec < source.since)
+      if (sd_journal_get_realtime_usec(journal, &usec) < 0 || usec < source.since ||
+          usec > source.until)
         continue;
-      if (usec > source.until)
-        break;
       ReadEntry(journal, sums, usec);
       char* at = nullptr;
       if (++n == kEntriesPerOpen && sd_journal_get_cursor(journal, &at) >= 0) {
@@ -308,58 +302,64 @@ void SumJournal(const JournalOpener& open, const ReportSource& source, ReportSum
   }
 }
 
+// The journal files in `folder` (not below it), as journalctl -D reads them.
+std::vector<std::string> JournalFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const char* pattern : {"/*.journal", "/*.journal~"}) {
+    glob_t found{};
+    if (glob((folder + pattern).c_str(), 0, nullptr, &found) == 0)
+      files.insert(files.end(), found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    globfree(&found);
+  }
+  return files;
+}
+
+std::string MachineId() {
+  std::ifstream in("/etc/machine-id");
+  std::string id;
+  std::getline(in, id);
+  return id;
+}
+
 }  // namespace
 
 bool SystemdStation::ReadRecords(const ReportSource& source, ReportSums& sums, std::string& error) {
-  std::vector<JournalOpener> openers;
-  // Keeps the way to open a journal when it opens files this user may read.
-  const auto keep = [&](const JournalOpener& open, bool mayBeEmpty = false) {
-    sd_journal* journal = nullptr;
-    const int result = open(&journal);
-    const bool readable = result >= 0 && (mayBeEmpty || AnyFileOpen(journal));
-    if (result >= 0)
-      sd_journal_close(journal);
-    if (readable)
-      openers.push_back(open);
-    return readable;
-  };
+  std::vector<std::string> files;
   for (const std::string& folder : source.directories) {
-    if (error.empty() &&
-        !keep([folder](sd_journal** j) { return sd_journal_open_directory(j, folder.c_str(), 0); }))
-      error = "no se puede leer el diario de " + folder;
+    const std::vector<std::string> found = JournalFiles(folder);
+    if (found.empty() && error.empty())
+      error = "no hay archivos del diario en " + folder;
+    files.insert(files.end(), found.begin(), found.end());
   }
   for (const std::string& pattern : source.files) {
     glob_t found{};
-    std::vector<std::string> paths;
     if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
-      paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+      files.insert(files.end(), found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    else if (error.empty())
+      error = "ning\xFAn archivo del diario es " + pattern;
     globfree(&found);
-    const auto open = [paths](sd_journal** j) {
-      std::vector<const char*> names;
-      for (const std::string& p : paths)
-        names.push_back(p.c_str());
-      names.push_back(nullptr);
-      return sd_journal_open_files(j, names.data(), 0);
-    };
-    if (error.empty() && (paths.empty() || !keep(open)))
-      error = "no se puede leer el diario de " + pattern;
   }
   if (source.directories.empty() && source.files.empty()) {
     // This machine's own journal, and the stations' that systemd-journal-remote gathered here.
-    // Root reads it even when it holds no file yet; another user who sees none may not read it.
-    if (!keep(
-            [](sd_journal** j) {
-              return sd_journal_open(j, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM);
-            },
-            geteuid() == 0))
-      error = "sin permiso para leer el diario del sistema: use sudo o el grupo systemd-journal";
-    else
-      keep([](sd_journal** j) { return sd_journal_open_directory(j, kRemoteJournals, 0); });
+    const std::string id = MachineId();
+    for (const std::string& folder :
+         {"/var/log/journal/" + id, "/run/log/journal/" + id, std::string(kRemoteJournals)}) {
+      const std::vector<std::string> found = JournalFiles(folder);
+      files.insert(files.end(), found.begin(), found.end());
+    }
+  }
+  int readable = 0;
+  for (const std::string& file : files)
+    readable += access(file.c_str(), R_OK) == 0 ? 1 : 0;
+  if (error.empty() && readable == 0 && !files.empty()) {
+    error = source.directories.empty() && source.files.empty()
+                ? "sin permiso para leer el diario del sistema: use sudo o el grupo systemd-journal"
+                : "sin permiso para leer los archivos del diario";
   }
   if (!error.empty())
     return false;
-  for (const JournalOpener& open : openers)
-    SumJournal(open, source, sums);
+  for (const std::string& file : files)
+    SumJournalFile(file, source, sums);
   return true;
 }
 
