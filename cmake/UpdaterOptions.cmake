@@ -42,3 +42,6 @@ if(WIN32)
   set(CMAKE_INSTALL_BINDIR . CACHE PATH "Programs")
 endif()
 include(GNUInstallDirs)
+# Everything installed goes to the program's own package unless it names another (the line's
+# Cockpit page has a package of its own, so that the desktop package never pulls in Cockpit).
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME actualizador)
