@@ -50,8 +50,11 @@ TEST(StationFacts, EveryFileNamesTheCodesPathsUnitAndMessageId) {
             std::string::npos);
 
   std::vector<std::string> files = {"docs/man/actualizador-station.1",
-                                    "docs/man/actualizador-cli.1", "packaging/station/station.conf",
-                                    "scripts/field/station-checks.sh", "README.md"};
+                                    "docs/man/actualizador-cli.1",
+                                    "packaging/station/station.conf",
+                                    "scripts/field/station-checks.sh",
+                                    "README.md",
+                                    "ui/cockpit/line_model.js"};
   for (const auto& page : std::filesystem::directory_iterator(UPDATER_SOURCE_DIR "/docs")) {
     if (page.path().extension() == ".md")
       files.push_back("docs/" + page.path().filename().string());
