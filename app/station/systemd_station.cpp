@@ -98,16 +98,42 @@ SystemdStation::SystemdStation(cli::SystemPlatform& platform)
 
 SystemdStation::~SystemdStation() = default;
 
-bool SystemdStation::ReadConfig(const char* path, std::string& text, std::uint64_t& changedUsec) {
+namespace {
+
+// Why someone other than root could change the file at `path` with status `info`: its owner, its
+// mode, or its folder's (a folder others may write lets them replace the file, unless it is
+// sticky and the file root's).
+std::string OthersMayWrite(const std::string& path, const struct stat& info) {
+  char why[256] = "";
+  struct stat folder {};
+  const std::size_t slash = path.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (info.st_uid != 0)
+    std::snprintf(why, sizeof why, "su propietario es el usuario %u", info.st_uid);
+  else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    std::snprintf(why, sizeof why, "sus permisos son %04o", info.st_mode & 07777);
+  else if (stat(parent.c_str(), &folder) != 0 ||
+           (folder.st_uid != 0 ||
+            ((folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0)))
+    std::snprintf(why, sizeof why, "otro usuario puede escribir en su carpeta %s", parent.c_str());
+  return why;
+}
+
+}  // namespace
+
+bool SystemdStation::ReadConfig(const char* path, ConfigFile& file) {
   std::ifstream in(path, std::ios::binary);
   if (!in)
     return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  file.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   struct stat info {};
-  changedUsec = stat(path, &info) == 0
-                    ? static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000u +
-                          static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 1000u
-                    : 0;
+  if (stat(path, &info) != 0) {
+    file.othersMayWrite = "no se puede saber de qui\xE9n es";
+    return true;
+  }
+  file.changedUsec = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000u +
+                     static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 1000u;
+  file.othersMayWrite = OthersMayWrite(path, info);
   return true;
 }
 

@@ -18,7 +18,7 @@ class SystemdStation final : public StationSystem {
   SystemdStation& operator=(const SystemdStation&) = delete;
 
   cli::Platform& platform() override { return platform_; }
-  bool ReadConfig(const char* path, std::string& text, std::uint64_t& changedUsec) override;
+  bool ReadConfig(const char* path, ConfigFile& file) override;
   std::string Property(const char* name) override;
   std::vector<ConnectedPort> SerialPorts() override;
   JournalView LastResults() override;

@@ -76,9 +76,10 @@ TEST(StationConfig, ReadsTheStationAndNamesTheLineOfAnyMistake) {
 class FakeStation final : public StationSystem, public fakes::FakeLines {
  public:
   updater::cli::Platform& platform() override { return platform_; }
-  bool ReadConfig(const char*, std::string& text, std::uint64_t& changed) override {
-    text = config;
-    changed = configChanged;
+  bool ReadConfig(const char*, ConfigFile& file) override {
+    file.text = config;
+    file.changedUsec = configChanged;
+    file.othersMayWrite = othersMayWrite;
     return present;
   }
   std::string Property(const char* name) override { return properties[name]; }
@@ -128,6 +129,7 @@ class FakeStation final : public StationSystem, public fakes::FakeLines {
   std::string config;
   bool present = false;
   std::uint64_t configChanged = 0;
+  std::string othersMayWrite;
   std::map<std::string, std::string> properties;
   std::vector<ConnectedPort> ports;
   JournalView journal{true, {}};
@@ -161,6 +163,12 @@ TEST(StationStatus, AnImageEveryRunWouldRefuseKeepsTheStationOff) {
   EXPECT_NE(station.Output().find("Estaci\xF3n: activa"), std::string::npos);
   EXPECT_NE(station.Output().find("(coincide, 300 bytes)"), std::string::npos);
 
+  // A configuration another user may change keeps the station off, whatever it says.
+  station.othersMayWrite = "sus permisos son 0666";
+  EXPECT_EQ(station.Status(), kStatusConfigError);
+  EXPECT_NE(station.Output().find("otro usuario que root puede cambiarlo (sus permisos son 0666)"),
+            std::string::npos);
+  station.othersMayWrite.clear();
   station.config = "image = /x\nimage = /y\n";
   EXPECT_EQ(station.Status(), kStatusConfigError);
   station.present = false;

@@ -307,11 +307,17 @@ void AdapterJson(const AdapterView& v, StationSystem& system) {
 
 LoadedConfig LoadConfig(const char* path, StationSystem& system) {
   LoadedConfig l;
-  std::string text;
-  if (!system.ReadConfig(path, text, l.changedUsec))
+  ConfigFile file;
+  if (!system.ReadConfig(path, file))
     return l;
   l.present = true;
-  l.state = ParseStationConfig(text, l.config, l.error);
+  l.changedUsec = file.changedUsec;
+  l.state = ParseStationConfig(file.text, l.config, l.error);
+  if (!file.othersMayWrite.empty() && l.state != StationState::kOff) {
+    // Whoever may write it may have root program any device with any image.
+    l.state = StationState::kError;
+    l.error = "otro usuario que root puede cambiarlo (" + file.othersMayWrite + ")";
+  }
   return l;
 }
 

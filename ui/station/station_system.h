@@ -48,6 +48,15 @@ struct ReportSource {
   std::uint64_t until = UINT64_MAX;
 };
 
+// The configuration file as read.
+struct ConfigFile {
+  std::string text;
+  std::uint64_t changedUsec = 0;
+  // Why a user other than root could change it (its owner, its mode, its folder's), in words
+  // (Windows-1252); empty when only root can. The station runs as root from udev's rule.
+  std::string othersMayWrite;
+};
+
 // What systemd says of an adapter's service.
 struct UnitStatus {
   enum class State { kUnknown, kInactive, kRunning, kFailed };
@@ -64,8 +73,8 @@ class StationSystem {
   virtual ~StationSystem() = default;
 
   virtual cli::Platform& platform() = 0;
-  // The file's text and when it was last changed; false when it is absent or unreadable.
-  virtual bool ReadConfig(const char* path, std::string& text, std::uint64_t& changedUsec) = 0;
+  // The configuration file; false when it is absent or unreadable.
+  virtual bool ReadConfig(const char* path, ConfigFile& file) = 0;
   // One of udev's properties of the device being matched (its environment); empty when unset.
   virtual std::string Property(const char* name) = 0;
   virtual std::vector<ConnectedPort> SerialPorts() = 0;
