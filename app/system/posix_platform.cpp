@@ -249,21 +249,47 @@ bool SystemPlatform::Sha256(const std::uint8_t* data, std::size_t length, std::u
   return true;
 }
 
-bool SystemPlatform::AppendRecord(const char* path, std::string_view line) {
+namespace {
+
+int OpenRetrying(const char* path, int flags) {
   int fd = -1;
   do {
-    fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+    fd = open(path, flags | O_CLOEXEC | O_NOCTTY, 0644);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A new file's name is on the disk once its folder is synced.
+bool SyncFolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  const std::string folder =
+      slash == nullptr ? "." : std::string(path, slash == path ? 1 : slash - path);
+  const int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0)
     return false;
-  bool written = true;
+  const bool synced = fsync(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
+}  // namespace
+
+bool SystemPlatform::AppendRecord(const char* path, std::string_view line) {
+  // A record shown is a record kept: a line is on the disk, and a new file's name in its folder,
+  // before the run says it is done, so that a power cut right after loses nothing.
+  int fd = OpenRetrying(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+  const bool created = fd >= 0;
+  if (fd < 0 && errno == EEXIST)
+    fd = OpenRetrying(path, O_WRONLY | O_APPEND);
+  if (fd < 0)
+    return false;
+  bool written = !created || SyncFolderOf(path);
   if (!line.empty()) {
     // One write: O_APPEND places it whole at the end, after any other program's line.
     ssize_t n = 0;
     do {
       n = write(fd, line.data(), line.size());
     } while (n < 0 && errno == EINTR);
-    written = n == static_cast<ssize_t>(line.size());
+    written = written && n == static_cast<ssize_t>(line.size()) && fsync(fd) == 0;
   }
   return close(fd) == 0 && written;
 }

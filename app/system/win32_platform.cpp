@@ -169,8 +169,9 @@ bool SystemPlatform::AppendRecord(const char* path, std::string_view line) {
   bool written = true;
   if (!line.empty()) {
     DWORD n = 0;
+    // On the disk before the run says it is done.
     written = WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &n, nullptr) != FALSE &&
-              n == line.size();
+              n == line.size() && FlushFileBuffers(h) != FALSE;
   }
   return CloseHandle(h) != FALSE && written;
 }
