@@ -37,7 +37,7 @@ wineserver=/usr/lib/wine/wineserver
 # The Debian 12 packages the build and the tests need.
 # shellcheck disable=SC2034  # used by the scripts that source this
 updater_build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev
-                        libudev-dev fonts-liberation2 fontconfig xvfb xauth clang-format nettle-dev
+                        libudev-dev fonts-liberation2 fontconfig xvfb xauth clang-format libsodium-dev minisign
                         python3 libsystemd-dev systemd systemd-journal-remote)
 # The browser test of the line's page: Cockpit's web server and bridge, Chromium and Selenium.
 # shellcheck disable=SC2034  # used by the scripts that source this

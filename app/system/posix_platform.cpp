@@ -1,11 +1,11 @@
 // The command line on POSIX systems: termios ports (a device path names a port of its own),
-// libudev's port list, nettle's SHA-256, an O_APPEND record file, and the terminal's encoding
+// libudev's port list, libsodium's SHA-256, an O_APPEND record file, and the terminal's encoding
 // from the locale.
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <nettle/sha2.h>
 #include <signal.h>
+#include <sodium.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -242,11 +242,7 @@ int SystemPlatform::ListPorts(PortInfo* out, int capacity) {
 }
 
 bool SystemPlatform::Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) {
-  sha256_ctx context;
-  sha256_init(&context);
-  sha256_update(&context, length, data);
-  sha256_digest(&context, SHA256_DIGEST_SIZE, digest);
-  return true;
+  return sodium_init() >= 0 && crypto_hash_sha256(digest, data, length) == 0;
 }
 
 namespace {

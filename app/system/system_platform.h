@@ -35,6 +35,8 @@ class SystemPlatform final : public Platform {
   PortDriver* NamePort(const char* value, NamedPort& port) override;
   int ListPorts(PortInfo* out, int capacity) override;
   bool Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) override;
+  SignatureCheck CheckSignature(const std::uint8_t* image, std::size_t length,
+                                const char* publicKeyPath, const char* signaturePath) override;
   bool AppendRecord(const char* path, std::string_view line) override;
   FileProblem ExplainFile(const char* path, bool append) override;
   bool JournalAvailable() override;

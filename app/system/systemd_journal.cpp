@@ -104,6 +104,8 @@ bool SendJournalRecord(const RunRecord& record, const DeviceDescription& device)
   number("EXIT_CODE", static_cast<unsigned long long>(record.exitCode));
   add("ERROR", record.error);
   add("VERSION", record.version);
+  add("KEY_ID", record.keyId);
+  add("TRUSTED_COMMENT", record.trustedComment);
 
   std::vector<iovec> parts;
   for (std::string& field : fields)

@@ -227,6 +227,12 @@ DeviceDescription SystemPlatform::DescribePort(const char*) {
   return {};
 }
 
+// Debian has no libsodium built for Windows: this build checks no signature and says so.
+SignatureCheck SystemPlatform::CheckSignature(const std::uint8_t*, std::size_t, const char*,
+                                              const char*) {
+  return {};
+}
+
 void SystemPlatform::UtcNow(char* out, std::size_t capacity) {
   SYSTEMTIME t{};
   GetSystemTime(&t);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,7 +15,7 @@ namespace {
 
 using updater::cli::SystemPlatform;
 
-// The platform's own pieces: nettle's or BCrypt's SHA-256, the appended record file, the time.
+// The platform's own pieces: libsodium's or BCrypt's SHA-256, the appended record file, the time.
 TEST(CliPlatform, HashesAppendsAndDates) {
   std::atomic<bool> stop{false};
   SystemPlatform platform(stop);
@@ -39,6 +41,53 @@ TEST(CliPlatform, HashesAppendsAndDates) {
   ASSERT_EQ(std::string(now).size(), 20u) << now;
   EXPECT_EQ(now[10], 'T');
   EXPECT_EQ(now[19], 'Z');
+}
+
+// minisign's own signatures, both kinds, and each way one can be wrong.
+TEST(CliPlatform, ChecksMinisignSignatures) {
+  if (std::system("minisign -v >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "minisign is not installed";
+  std::atomic<bool> stop{false};
+  SystemPlatform platform(stop);
+  const support::TempDir dir;
+  const std::string image = dir.File("FW.QMZ");
+  std::ofstream(image, std::ios::binary) << "firmware 47.913";
+  const std::string d = dir.path() + "/";
+  const std::string run =
+      "cd " + d +
+      " && minisign -G -W -p k.pub -s k.key && minisign -G -W -p o.pub -s o.key &&"
+      " minisign -S -W -s k.key -m FW.QMZ -t 'FW 1.2' && minisign -S -W -l -s k.key -m FW.QMZ"
+      " -x legacy.minisig -t legacy && minisign -S -W -s o.key -m FW.QMZ -x other.minisig &&"
+      " sed 's/FW 1.2/FW 9.9/' FW.QMZ.minisig >comment.minisig && head -c 60 FW.QMZ.minisig"
+      " >cut.minisig && echo garbage >bad.pub";
+  ASSERT_EQ(std::system((run + " >/dev/null 2>&1").c_str()), 0);
+  const auto check = [&](const char* content, const char* key, const char* signature) {
+    return platform.CheckSignature(reinterpret_cast<const std::uint8_t*>(content),
+                                   std::strlen(content), (d + key).c_str(),
+                                   (d + signature).c_str());
+  };
+  using updater::cli::SignatureVerdict;
+  const auto good = check("firmware 47.913", "k.pub", "FW.QMZ.minisig");
+  EXPECT_EQ(good.verdict, SignatureVerdict::kGood);
+  EXPECT_STREQ(good.trustedComment, "FW 1.2");
+  EXPECT_EQ(std::string(good.keyId).size(), 16u);
+  EXPECT_EQ(check("firmware 47.913", "k.pub", "legacy.minisig").verdict, SignatureVerdict::kGood);
+  EXPECT_EQ(check("firmware 47.914", "k.pub", "FW.QMZ.minisig").verdict,
+            SignatureVerdict::kBadSignature);
+  EXPECT_EQ(check("firmware 47.914", "k.pub", "legacy.minisig").verdict,
+            SignatureVerdict::kBadSignature);
+  EXPECT_EQ(check("firmware 47.913", "k.pub", "other.minisig").verdict,
+            SignatureVerdict::kOtherKey);
+  EXPECT_EQ(check("firmware 47.913", "k.pub", "comment.minisig").verdict,
+            SignatureVerdict::kBadComment);
+  EXPECT_EQ(check("firmware 47.913", "k.pub", "cut.minisig").verdict,
+            SignatureVerdict::kMalformedSignature);
+  EXPECT_EQ(check("firmware 47.913", "k.pub", "none.minisig").verdict,
+            SignatureVerdict::kNoSignature);
+  EXPECT_EQ(check("firmware 47.913", "bad.pub", "FW.QMZ.minisig").verdict,
+            SignatureVerdict::kMalformedKey);
+  EXPECT_EQ(check("firmware 47.913", "none.pub", "FW.QMZ.minisig").verdict,
+            SignatureVerdict::kNoKey);
 }
 
 }  // namespace

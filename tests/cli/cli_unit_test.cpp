@@ -306,8 +306,26 @@ TEST_F(RunCliTest, ABadImageEndsBeforeAnyPortIsTouched) {
   EXPECT_EQ(Invoke({support::ProcessTempDir().File("missing.QMZ")}), kExitImage);
   EXPECT_EQ(Invoke({"--log", "unwritable", Image(300)}), kExitUsage);
   EXPECT_EQ(Invoke({"--wait=x", Image(300)}), kExitUsage);
+  EXPECT_EQ(Invoke({"--public-key", "k.pub", "--signature", "bad.minisig", Image(300)}),
+            kExitImage);
+  EXPECT_EQ(Invoke({"--signature", "x.minisig", Image(300)}), kExitUsage);
   EXPECT_EQ(platform.driver.port(0).opens, 0);
   EXPECT_NE(Lines(platform.out.output)[0].find("\"exit_code\":3"), std::string::npos);
+  EXPECT_NE(platform.out.error.find("no tiene una firma v\xE1lida de la clave 9A73CC8229D06A63: "
+                                    "la imagen no es la firmada (c\xF3"
+                                    "digo 3)"),
+            std::string::npos);
+}
+
+TEST_F(RunCliTest, AGoodSignatureIsShownAndRecorded) {
+  AttachDevice(0);
+  EXPECT_EQ(Invoke({"--json", "--public-key", "k.pub", Image(300)}), kExitSuccess);
+  EXPECT_NE(platform.out.error.find("Firma correcta de la clave 9A73CC8229D06A63: FW 1.2 \xF1\n"),
+            std::string::npos);
+  EXPECT_NE(
+      Result().find("\"key_id\":\"9A73CC8229D06A63\",\"trusted_comment\":\"FW 1.2 \xC3\xB1\""),
+      std::string::npos)
+      << Result();
 }
 
 TEST_F(RunCliTest, AnImageErrorNamesTheFileItsReasonAndTheNamedPort) {

@@ -85,6 +85,17 @@ class FakePlatform final : public Platform {
       digest[i] = 0xAB;
     return true;
   }
+  // A signature is good unless its file is named "bad.minisig".
+  updater::cli::SignatureCheck CheckSignature(const std::uint8_t*, std::size_t, const char*,
+                                              const char* signature) override {
+    updater::cli::SignatureCheck check;
+    check.verdict = std::string(signature).find("bad.minisig") != std::string::npos
+                        ? updater::cli::SignatureVerdict::kBadSignature
+                        : updater::cli::SignatureVerdict::kGood;
+    std::snprintf(check.keyId, sizeof check.keyId, "9A73CC8229D06A63");
+    std::snprintf(check.trustedComment, sizeof check.trustedComment, "FW 1.2 \xC3\xB1");
+    return check;
+  }
   bool AppendRecord(const char* path, std::string_view line) override {
     if (std::string(path) == "unwritable" || (!line.empty() && failAppend))
       return false;

@@ -128,12 +128,17 @@ class Session {
   int LoadImage() {
     const bool read = core_->LoadImage(options_.image);
     const ImageCheck check =
-        CheckImage(read, core_->m_download.m_image, core_->m_download.m_nFileLength,
-                   options_.expectSha256, platform_);
+        CheckImage(read, options_.image, core_->m_download.m_image, core_->m_download.m_nFileLength,
+                   options_.expectSha256, {options_.publicKey, options_.signature}, platform_);
     std::memcpy(sha256_, check.sha256, sizeof sha256_);
     haveDigest_ = sha256_[0] != '\0';
-    if (check.verdict == ImageVerdict::kGood)
+    signed_ = check.signatureChecked && check.signature.verdict == SignatureVerdict::kGood;
+    signature_ = check.signature;
+    if (check.verdict == ImageVerdict::kGood) {
+      if (signed_)
+        SayGoodSignature();
       return kExitSuccess;
+    }
     Result result;
     result.status = kExitImage;
     // An image error names the port it kept from being touched.
@@ -149,6 +154,11 @@ class Session {
       std::snprintf(said, sizeof said, "no se puede leer la imagen '%s': %s", options_.image,
                     reason);
       result.said = said;
+    } else if (check.verdict == ImageVerdict::kUnsigned) {
+      std::snprintf(said, sizeof said, "la imagen '%s' no tiene una firma v\xE1lida%s%s: %s",
+                    options_.image, check.signature.keyId[0] != '\0' ? " de la clave " : "",
+                    check.signature.keyId, SignatureProblemText(check.signature.verdict));
+      result.said = said;
     } else if (check.verdict == ImageVerdict::kOtherHash) {
       std::snprintf(said, sizeof said,
                     "la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s",
@@ -158,6 +168,21 @@ class Session {
     platform_.UtcNow(started_, sizeof started_);
     Finish(result);
     return result.status;
+  }
+
+  // "Firma correcta de la clave 9A73CC8229D06A63: FW 1.2", the signer's words as text.
+  void SayGoodSignature() {
+    char comment[sizeof signature_.trustedComment];
+    Utf8ToWindows1252(signature_.trustedComment, comment, sizeof comment);
+    for (char* c = comment; *c != '\0'; ++c) {
+      if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+        *c = '?';
+    }
+    char line[sizeof comment + 64];
+    std::snprintf(line, sizeof line, "Firma correcta de la clave %s: %s\n", signature_.keyId,
+                  comment);
+    if (!options_.quiet)
+      platform_.console().Error(line);
   }
 
   void Program() {
@@ -361,6 +386,10 @@ class Session {
       entry.error = journalError_;
     }
     entry.version = kApplicationVersion;
+    if (signed_) {
+      entry.keyId = signature_.keyId;
+      entry.trustedComment = signature_.trustedComment;
+    }
     const char* port = entry.port != nullptr ? entry.port : "-";
     if (entry.ok) {
       std::snprintf(journalMessage_, sizeof journalMessage_,
@@ -407,6 +436,13 @@ class Session {
       json.Null("error");
     json.Utf8("program", kProgramName);
     json.Utf8("version", kApplicationVersion);
+    if (signed_) {
+      json.Utf8("key_id", signature_.keyId);
+      json.Utf8("trusted_comment", signature_.trustedComment);
+    } else {
+      json.Null("key_id");
+      json.Null("trusted_comment");
+    }
     // The adapter, as the journal's entry names it too.
     for (const auto& [name, value] :
          {std::pair{"by_path", device_.byPath}, std::pair{"usb_serial", device_.usbSerial}}) {
@@ -427,6 +463,8 @@ class Session {
   char sha256_[65] = {};
   bool haveDigest_ = false;
   DeviceDescription device_;  // the last run's port, for its record
+  bool signed_ = false;       // the image's signature was checked and is good
+  SignatureCheck signature_;
   char started_[32] = {};
   bool connected_ = false;
   char lastPort_[NamedPort::kNameSize] = {};

@@ -2,13 +2,29 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "download/downloader.h"
 
 namespace updater::cli {
 
-ImageCheck CheckImage(bool read, const std::uint8_t* image, std::uint32_t length,
-                      std::string_view expected, Platform& platform) {
+namespace {
+
+bool SignatureGood(const char* path, const std::uint8_t* image, std::uint32_t length,
+                   const SignatureRequirement& required, Platform& platform, ImageCheck& check) {
+  const std::string beside = std::string(path) + ".minisig";
+  check.signatureChecked = true;
+  check.signature =
+      platform.CheckSignature(image, length, required.publicKey,
+                              required.signature != nullptr ? required.signature : beside.c_str());
+  return check.signature.verdict == SignatureVerdict::kGood;
+}
+
+}  // namespace
+
+ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, std::uint32_t length,
+                      std::string_view expected, const SignatureRequirement& required,
+                      Platform& platform) {
   ImageCheck check;
   check.length = read ? length : 0;
   std::uint8_t digest[32];
@@ -20,6 +36,9 @@ ImageCheck CheckImage(bool read, const std::uint8_t* image, std::uint32_t length
     check.verdict = ImageVerdict::kEmpty;
   else if (length >= Downloader::kLengthLimit)
     check.verdict = ImageVerdict::kTooLong;
+  else if (required.publicKey != nullptr &&
+           !SignatureGood(path, image, length, required, platform, check))
+    check.verdict = ImageVerdict::kUnsigned;
   else if (!expected.empty() && check.sha256[0] == '\0')
     check.verdict = ImageVerdict::kNoDigest;
   else if (!expected.empty() && expected != check.sha256)
@@ -50,6 +69,10 @@ void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char*
           out, capacity, "imagen demasiado larga para el equipo: %u bytes, como m\xE1ximo %u",
           static_cast<unsigned>(check.length), static_cast<unsigned>(Downloader::kLengthLimit - 1));
       break;
+    case ImageVerdict::kUnsigned:
+      std::snprintf(out, capacity, "imagen sin firma v\xE1lida: %s",
+                    SignatureProblemText(check.signature.verdict));
+      break;
     case ImageVerdict::kNoDigest:
       std::snprintf(out, capacity, "no se pudo calcular el SHA-256 de la imagen");
       break;
@@ -57,6 +80,32 @@ void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char*
       std::snprintf(out, capacity, "la imagen no es la esperada: otro SHA-256");
       break;
   }
+}
+
+const char* SignatureProblemText(SignatureVerdict verdict) {
+  switch (verdict) {
+    case SignatureVerdict::kGood:
+      return "firma correcta";
+    case SignatureVerdict::kUnsupported:
+      return "este programa no comprueba firmas en este sistema";
+    case SignatureVerdict::kNoKey:
+      return "no se puede leer la clave p\xFA"
+             "blica";
+    case SignatureVerdict::kMalformedKey:
+      return "la clave p\xFA"
+             "blica no es de minisign";
+    case SignatureVerdict::kNoSignature:
+      return "no se puede leer la firma";
+    case SignatureVerdict::kMalformedSignature:
+      return "la firma no es de minisign";
+    case SignatureVerdict::kOtherKey:
+      return "la firma es de otra clave";
+    case SignatureVerdict::kBadSignature:
+      return "la imagen no es la firmada";
+    case SignatureVerdict::kBadComment:
+      return "el comentario de confianza se cambi\xF3 tras firmar";
+  }
+  return "firma incorrecta";
 }
 
 const char* FileProblemText(FileProblem problem, bool append) {

@@ -15,6 +15,7 @@ enum class ImageVerdict {
   kUnreadable,  // the file would not open or read
   kEmpty,
   kTooLong,    // the device's length limit or more
+  kUnsigned,   // a public key is given and the image has no good signature by it
   kNoDigest,   // a SHA-256 is pinned but could not be computed
   kOtherHash,  // a SHA-256 is pinned and the image has another
 };
@@ -23,12 +24,26 @@ struct ImageCheck {
   ImageVerdict verdict = ImageVerdict::kUnreadable;
   std::uint32_t length = 0;
   char sha256[65] = {};  // lowercase hex; empty when not computed
+  bool signatureChecked = false;
+  SignatureCheck signature;  // when checked
 };
 
-// Checks `length` bytes of `image` (`read`: whether the file could be read at all) against the
-// device's limit and, unless `expected` is empty, against that SHA-256 (lowercase hex).
-ImageCheck CheckImage(bool read, const std::uint8_t* image, std::uint32_t length,
-                      std::string_view expected, Platform& platform);
+// The minisign public key and signature an image must have: none when `publicKey` is nullptr;
+// `signature` nullptr for IMAGE.minisig beside the image.
+struct SignatureRequirement {
+  const char* publicKey = nullptr;
+  const char* signature = nullptr;
+};
+
+// Checks `length` bytes of the image at `path` (`read`: whether the file could be read at all)
+// against the device's limit, then its signature when `required` names a key, then, unless
+// `expected` is empty, its SHA-256 (lowercase hex).
+ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, std::uint32_t length,
+                      std::string_view expected, const SignatureRequirement& required,
+                      Platform& platform);
+
+// Why a signature was not good, in words (Windows-1252).
+const char* SignatureProblemText(SignatureVerdict verdict);
 
 // Why `check` refuses the image, in words (Windows-1252, zero-terminated in `out`):
 // "imagen demasiado larga para el equipo: 40000 bytes, como máximo 31743". `unreadable` is why

@@ -31,6 +31,11 @@ constexpr char kHelpBeforeExitCodes[] =
     "                     hexadecimales); si no, terminar con el c\xF3"
     "digo 3 sin tocar\n"
     "                     ning\xFAn puerto\n"
+    "  --public-key CLAVE programar solo una imagen firmada con la clave p\xFA"
+    "blica de minisign\n"
+    "                     CLAVE; si no, terminar con el c\xF3"
+    "digo 3 sin tocar ning\xFAn puerto\n"
+    "  --signature FIRMA  la firma de la imagen (por omisi\xF3n IMAGEN.minisig)\n"
     "  --journal          a\xF1"
     "adir tambi\xE9n cada resultado al diario del sistema (systemd,\n"
     "                     solo Linux)\n"
@@ -208,6 +213,16 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
         return Command::kUsageError;
       }
       notForList = "--expect-sha256";
+    } else if ((value = Value("--public-key", argc, argv, i, missing)) != nullptr ||
+               (!missing && (value = Value("--signature", argc, argv, i, missing)) != nullptr)) {
+      const bool key = std::strncmp(arg, "--public-key", 12) == 0;
+      if (*value == '\0') {
+        std::snprintf(error, capacity, "%s: falta el nombre del archivo",
+                      key ? "--public-key" : "--signature");
+        return Command::kUsageError;
+      }
+      (key ? options.publicKey : options.signature) = value;
+      notForList = key ? "--public-key" : "--signature";
     } else if (missing) {
       std::snprintf(error, capacity, "%s: falta su valor", arg);
       return Command::kUsageError;
@@ -241,6 +256,11 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
   }
   if (options.image == nullptr) {
     std::snprintf(error, capacity, "falta la IMAGEN que programar");
+    return Command::kUsageError;
+  }
+  if (options.signature != nullptr && options.publicKey == nullptr) {
+    std::snprintf(error, capacity,
+                  "--signature sin --public-key: no hay clave con que comprobarla");
     return Command::kUsageError;
   }
   return Command::kRun;

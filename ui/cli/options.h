@@ -13,7 +13,10 @@ struct Options {
   const char* log = nullptr;   // --log: the file each run's record is appended to
   // --expect-sha256: the image's SHA-256, lowercase hex; empty when not given
   char expectSha256[65] = {};
-  bool journal = false;  // --journal: each run's record in the system's journal too
+  // --public-key: program only an image signed with this minisign public key
+  const char* publicKey = nullptr;
+  const char* signature = nullptr;  // --signature: its signature; nullptr for IMAGE.minisig
+  bool journal = false;             // --journal: each run's record in the system's journal too
   bool listPorts = false;
   bool quiet = false;
   bool json = false;

@@ -41,6 +41,25 @@ struct DeviceDescription {
   char usbSerial[128] = {};  // the USB adapter's serial number
 };
 
+// What checking an image's minisign signature found.
+enum class SignatureVerdict {
+  kGood,
+  kUnsupported,  // this build of the program cannot check signatures
+  kNoKey,        // the public key's file would not read
+  kMalformedKey,
+  kNoSignature,  // the signature's file would not read
+  kMalformedSignature,
+  kOtherKey,      // made with another key
+  kBadSignature,  // not the image that was signed
+  kBadComment,    // the trusted comment was changed after signing
+};
+
+struct SignatureCheck {
+  SignatureVerdict verdict = SignatureVerdict::kUnsupported;
+  char keyId[17] = {};             // as minisign shows it: "9A73CC8229D06A63"
+  char trustedComment[1024] = {};  // UTF-8, as it was signed
+};
+
 // A run's result as the system's journal takes it: text fields in UTF-8.
 struct RunRecord {
   bool ok = false;
@@ -54,6 +73,8 @@ struct RunRecord {
   const char* error = nullptr;    // the failure in words; nullptr for a success
   const char* message = nullptr;  // the whole result in one line, for a person
   const char* version = nullptr;
+  const char* keyId = nullptr;           // the signature's key; nullptr when none was checked
+  const char* trustedComment = nullptr;  // UTF-8
 };
 
 // What the command line needs of the machine. The program's composition root gives the
@@ -73,6 +94,11 @@ class Platform {
   // The machine's serial ports in the order of their COM numbers, at most `capacity`.
   virtual int ListPorts(PortInfo* out, int capacity) = 0;
   virtual bool Sha256(const std::uint8_t* data, std::size_t length, std::uint8_t digest[32]) = 0;
+  // Checks the minisign signature in the file `signaturePath` of `length` bytes of `image`
+  // against the public key in the file `publicKeyPath`: prehashed (BLAKE2b-512) and legacy
+  // signatures, the key's identifier, and the trusted comment's own signature.
+  virtual SignatureCheck CheckSignature(const std::uint8_t* image, std::size_t length,
+                                        const char* publicKeyPath, const char* signaturePath) = 0;
   // Appends `line` to the file at `path` (created when missing, never truncated) with a single
   // write, so that the lines of programs appending at once do not interleave. An empty line only
   // checks that the file can be opened for appending.

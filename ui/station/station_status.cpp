@@ -26,7 +26,8 @@ ImageState CheckStationImage(const StationConfig& config, cli::Platform& platfor
   std::uint32_t length = 0;
   const bool read = file.Open(config.image.c_str()) && file.ReadAll(image, sizeof image, length);
   ImageState state;
-  state.check = cli::CheckImage(read, image, length, config.sha256, platform);
+  state.check = cli::CheckImage(read, config.image.c_str(), image, length, config.sha256,
+                                {nullptr, nullptr}, platform);
   const char* reason =
       read ? "" : cli::FileProblemText(platform.ExplainFile(config.image.c_str(), false), false);
   char text[256];
