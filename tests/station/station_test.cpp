@@ -163,6 +163,16 @@ TEST(StationStatus, AnImageEveryRunWouldRefuseKeepsTheStationOff) {
   EXPECT_NE(station.Output().find("Estaci\xF3n: activa"), std::string::npos);
   EXPECT_NE(station.Output().find("(coincide, 300 bytes)"), std::string::npos);
 
+  // A signing key in place of the hash: any image it signed.
+  station.config = station.config.substr(0, station.config.find("sha256")) +
+                   "public_key = /etc/actualizador/keys/fw.pub\nadapter = 0403:6001\n";
+  EXPECT_EQ(station.Status(), kStatusActive) << station.Output();
+  EXPECT_NE(
+      station.Output().find("  Clave:        /etc/actualizador/keys/fw.pub (9A73CC8229D06A63): "
+                            "firma correcta, FW 1.2 \xF1\n"),
+      std::string::npos)
+      << station.Output();
+
   // A configuration another user may change keeps the station off, whatever it says.
   station.othersMayWrite = "sus permisos son 0666";
   EXPECT_EQ(station.Status(), kStatusConfigError);

@@ -74,14 +74,15 @@ int Run(const LoadedConfig& loaded, const char* device, cli::Platform& platform)
   std::vector<std::string> args = {"actualizador-cli",
                                    "--port",
                                    port,
-                                   "--expect-sha256",
-                                   c.sha256,
                                    "--log",
                                    c.log,
                                    "--journal",
-                                   "--wait=" + std::to_string(c.waitSeconds),
-                                   "--",
-                                   c.image};
+                                   "--wait=" + std::to_string(c.waitSeconds)};
+  if (!c.sha256.empty())
+    args.insert(args.end(), {"--expect-sha256", c.sha256});
+  if (!c.publicKey.empty())
+    args.insert(args.end(), {"--public-key", c.publicKey});
+  args.insert(args.end(), {"--", c.image});
   console.Error("Estaci\xF3n: programando " + port + " con " + c.image + "\n");
   std::vector<char*> argv;
   for (std::string& a : args)

@@ -37,9 +37,10 @@ bool Hex(std::string_view text, std::uint32_t& value) {
   return true;
 }
 
-constexpr const char* kKeys[] = {"image", "sha256", "adapter", "serial", "by_path", "log", "wait"};
+constexpr const char* kKeys[] = {"image",  "sha256",  "public_key", "adapter",
+                                 "serial", "by_path", "log",        "wait"};
 // The keys that take one value; the others may be given on several lines.
-constexpr const char* kSingleKeys[] = {"image", "sha256", "log", "wait"};
+constexpr const char* kSingleKeys[] = {"image", "sha256", "public_key", "log", "wait"};
 
 // Whether `value` holds a second "key =" after a blank, as a line that joins two would.
 bool HoldsAnotherKey(std::string_view value) {
@@ -132,6 +133,12 @@ bool ReadSetting(std::string_view key, std::string_view value, int number, Stati
       return false;
     }
     config.sha256 = hex;
+  } else if (key == "public_key") {
+    if (value.front() != '/') {
+      error = Line(number, "public_key: '%.*s' no es una ruta absoluta", value);
+      return false;
+    }
+    config.publicKey = value;
   } else if (key == "adapter") {
     StationConfig::UsbId id;
     if (!ParseUsbId(value, id)) {
@@ -171,8 +178,8 @@ std::string LineProblem(std::string_view key, std::string_view value, int number
     known = known || key == k;
   if (!known) {
     return Line(number,
-                "clave desconocida '%.*s' (se admiten image, sha256, adapter, serial, by_path, "
-                "log, wait)",
+                "clave desconocida '%.*s' (se admiten image, sha256, public_key, adapter, serial, "
+                "by_path, log, wait)",
                 key);
   }
   if (value.empty())
@@ -223,8 +230,10 @@ StationState ParseStationConfig(std::string_view text, StationConfig& config, st
     return StationState::kOff;
   if (config.image.empty())
     error = "falta la l\xEDnea 'image = RUTA' (la imagen que programar)";
-  else if (config.sha256.empty())
-    error = "falta la l\xEDnea 'sha256 = HEX' (el SHA-256 de la imagen)";
+  else if (config.sha256.empty() && config.publicKey.empty())
+    error =
+        "falta la l\xEDnea 'sha256 = HEX' (el SHA-256 de la imagen) o 'public_key = RUTA' "
+        "(la clave que la firma)";
   else if (config.adapters.empty())
     error = "falta una l\xEDnea 'adapter = FABRICANTE:PRODUCTO' (los adaptadores USB)";
   return error.empty() ? StationState::kOn : StationState::kError;

@@ -24,8 +24,9 @@ struct StationConfig {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
   };
-  std::string image;                 // image: the image every adapter's device is programmed with
-  std::string sha256;                // sha256: its SHA-256, lowercase hex
+  std::string image;      // image: the image every adapter's device is programmed with
+  std::string sha256;     // sha256: its SHA-256, lowercase hex; may be left out with public_key
+  std::string publicKey;  // public_key: the minisign key the image must be signed with
   std::vector<UsbId> adapters;       // adapter: the USB ids "vvvv:pppp" acted on (one or more)
   std::vector<std::string> serials;  // serial: only adapters with one of these serial numbers
   std::vector<std::string> byPaths;  // by_path: only adapters in these USB sockets (patterns)

@@ -26,8 +26,9 @@ ImageState CheckStationImage(const StationConfig& config, cli::Platform& platfor
   std::uint32_t length = 0;
   const bool read = file.Open(config.image.c_str()) && file.ReadAll(image, sizeof image, length);
   ImageState state;
-  state.check = cli::CheckImage(read, config.image.c_str(), image, length, config.sha256,
-                                {nullptr, nullptr}, platform);
+  state.check = cli::CheckImage(
+      read, config.image.c_str(), image, length, config.sha256,
+      {config.publicKey.empty() ? nullptr : config.publicKey.c_str(), nullptr}, platform);
   const char* reason =
       read ? "" : cli::FileProblemText(platform.ExplainFile(config.image.c_str(), false), false);
   char text[256];
@@ -146,6 +147,18 @@ const char* UnitWord(UnitStatus::State state) {
 
 namespace {
 
+// " (9A73CC8229D06A63): firma correcta, FW 1.2" for the status's key line.
+std::string KeyLine(const cli::ImageCheck& check) {
+  if (!check.signatureChecked)
+    return "";
+  const cli::SignatureCheck& s = check.signature;
+  std::string line = s.keyId[0] != '\0' ? std::string(" (") + s.keyId + ")" : "";
+  line += std::string(": ") + cli::SignatureProblemText(s.verdict);
+  if (s.verdict == cli::SignatureVerdict::kGood)
+    line += ", " + TerminalText(s.trustedComment, 200);
+  return line;
+}
+
 std::string StationLines(const LoadedConfig& loaded, const char* path, const ImageState& image) {
   const std::string where = path;
   if (loaded.state == StationState::kOff) {
@@ -161,11 +174,16 @@ std::string StationLines(const LoadedConfig& loaded, const char* path, const Ima
                         ? "Estaci\xF3n: activa (" + where + ")\n"
                         : "Estaci\xF3n: desactivada, cada programaci\xF3n rechazar\xED"
                           "a la imagen\n";
+  const std::string size = std::to_string(image.check.length) + " bytes";
   out += "  Imagen:       " + c.image + " (" +
-         (image.problem.empty() ? "coincide, " + std::to_string(image.check.length) + " bytes"
-                                : "RECHAZADA: " + image.problem) +
+         (!image.problem.empty() ? "RECHAZADA: " + image.problem
+          : c.sha256.empty()     ? size
+                                 : "coincide, " + size) +
          ")\n";
-  out += "  SHA-256:      " + c.sha256 + "\n";
+  if (!c.sha256.empty())
+    out += "  SHA-256:      " + c.sha256 + "\n";
+  if (!c.publicKey.empty())
+    out += "  Clave:        " + c.publicKey + KeyLine(image.check) + "\n";
   out += "  Adaptadores:  USB " + UsbIds(c, ", ");
   if (!c.serials.empty()) {
     out += "; n\xFAmeros de serie";
@@ -264,6 +282,12 @@ void StationJson(const LoadedConfig& loaded, const char* path, const ImageState&
     const StationConfig& c = loaded.config;
     line.Utf8("image", c.image);
     line.Utf8("sha256", c.sha256);
+    line.Utf8("public_key", c.publicKey);
+    if (image.check.signatureChecked) {
+      line.Utf8("key_id", image.check.signature.keyId);
+      line.Boolean("signature_ok", image.check.signature.verdict == cli::SignatureVerdict::kGood);
+      line.Utf8("trusted_comment", image.check.signature.trustedComment);
+    }
     line.Boolean("image_ok", image.problem.empty());
     if (!image.problem.empty())
       line.Text("image_error", image.problem);
