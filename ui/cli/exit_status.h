@@ -40,7 +40,7 @@ inline constexpr ExitCode kExitCodes[] = {
     {kExitUsage, "l\xEDnea de \xF3rdenes incorrecta", nullptr},
     {kExitImage,
      "imagen ilegible, vac\xED"
-     "a, demasiado larga para el equipo o con otro SHA-256",
+     "a, demasiado larga para el equipo, sin firma v\xE1lida o con\notro SHA-256",
      "imagen demasiado larga para el equipo"},
     {kExitNoDevice, "ning\xFAn equipo respondi\xF3 (o el puerto indicado no existe)",
      "ning\xFAn equipo respondi\xF3"},
