@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/system/minisign.h"
 #include "app/system/system_platform.h"
 
 namespace updater::cli {
@@ -51,13 +52,9 @@ bool Decode(std::string_view text, std::uint8_t* out, std::size_t size) {
          length == size;
 }
 
-struct Key {
-  std::uint8_t id[8];
-  std::uint8_t key[crypto_sign_PUBLICKEYBYTES];
-};
+}  // namespace
 
-// The public key: an untrusted comment, then "Ed", the key's identifier and the key.
-bool ParseKey(std::string_view text, Key& key) {
+bool ParseMinisignKey(std::string_view text, MinisignKey& key) {
   const std::vector<std::string_view> lines = Lines(text);
   std::uint8_t raw[2 + sizeof key.id + sizeof key.key];
   if (lines.size() < 2 || lines[0].rfind("untrusted comment:", 0) != 0 ||
@@ -69,17 +66,7 @@ bool ParseKey(std::string_view text, Key& key) {
   return true;
 }
 
-struct Signature {
-  bool prehashed = false;
-  std::uint8_t keyId[8];
-  std::uint8_t signature[crypto_sign_BYTES];
-  std::string_view trustedComment;
-  std::uint8_t global[crypto_sign_BYTES];
-};
-
-// The signature: an untrusted comment, the algorithm, key identifier and signature, the trusted
-// comment, and the global signature.
-bool ParseSignature(std::string_view text, Signature& s) {
+bool ParseMinisignSignature(std::string_view text, MinisignSignature& s) {
   const std::vector<std::string_view> lines = Lines(text);
   std::uint8_t raw[2 + sizeof s.keyId + sizeof s.signature];
   if (lines.size() < 4 || lines[0].rfind("untrusted comment:", 0) != 0 ||
@@ -94,25 +81,23 @@ bool ParseSignature(std::string_view text, Signature& s) {
   return true;
 }
 
-}  // namespace
-
 SignatureCheck SystemPlatform::CheckSignature(const std::uint8_t* image, std::size_t length,
                                               const char* publicKeyPath,
                                               const char* signaturePath) {
   SignatureCheck check;
   std::string keyText;
   std::string signatureText;
-  Key key{};
-  Signature s;
+  MinisignKey key{};
+  MinisignSignature s;
   if (sodium_init() < 0)
     return check;
   if (!ReadText(publicKeyPath, keyText)) {
     check.verdict = SignatureVerdict::kNoKey;
-  } else if (!ParseKey(keyText, key)) {
+  } else if (!ParseMinisignKey(keyText, key)) {
     check.verdict = SignatureVerdict::kMalformedKey;
   } else if (!ReadText(signaturePath, signatureText)) {
     check.verdict = SignatureVerdict::kNoSignature;
-  } else if (!ParseSignature(signatureText, s)) {
+  } else if (!ParseMinisignSignature(signatureText, s)) {
     check.verdict = SignatureVerdict::kMalformedSignature;
   } else if (std::memcmp(s.keyId, key.id, sizeof key.id) != 0) {
     check.verdict = SignatureVerdict::kOtherKey;
