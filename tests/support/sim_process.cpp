@@ -51,12 +51,12 @@ bool SimProcess::Start(const std::string& program, const std::vector<std::string
   return !path_.empty();
 }
 
-int SimProcess::Wait(int timeoutMs) {
+int SimProcess::Wait(int timeoutMs, rusage* usage) {
   if (pid_ <= 0)
     return -1;
   for (int waited = 0; waited <= timeoutMs; waited += 10) {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (wait4(pid_, &status, WNOHANG, usage) == pid_) {
       pid_ = -1;
       return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -20,8 +21,9 @@ class SimProcess {
   // Starts the simulator with `args` and reads the pseudo-terminal's path it prints.
   bool Start(const std::string& program, const std::vector<std::string>& args);
   const std::string& path() const { return path_; }
-  // Waits for the simulator to exit; its exit status, or -1.
-  int Wait(int timeoutMs);
+  // Waits for the simulator to exit; its exit status, or -1. Given `usage`, fills it with the
+  // simulator's own CPU time and peak size (wait4's rusage), for the benchmarks.
+  int Wait(int timeoutMs, rusage* usage = nullptr);
 
  private:
   pid_t pid_ = -1;
