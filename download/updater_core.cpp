@@ -38,7 +38,10 @@ bool UpdaterCore::LoadImage(const char* path) {
   std::uint32_t length = 0;
   const bool read = file.ReadAll(d.m_image, sizeof d.m_image, length);
   file.Close();
-  if (!read) {
+  char refusal[256] = "";
+  const bool refused =
+      read && gate_ != nullptr && !gate_->Admit(path, d.m_image, length, refusal, sizeof refusal);
+  if (!read || refused) {
     // Part of a file is not an image: empty everything rather than offer it for programming.
     std::memset(d.m_image, 0, sizeof d.m_image);
     length = 0;
@@ -55,9 +58,12 @@ bool UpdaterCore::LoadImage(const char* path) {
   displays.SetProgressPos(0);
   m_report.TransferCounts();
 
-  if (!read) {
+  if (!read || refused) {
     displays.Enable(IDC_PROGRAM, false);
-    m_report.Report("No se puede abrir el archivo\n");
+    if (refused)
+      displays.ShowMessageBox(refusal);
+    else
+      m_report.Report("No se puede abrir el archivo\n");
     return false;
   }
   if (d.m_nFileLength > 0)

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "download/downloader.h"
+#include "download/image_gate.h"
 #include "model/displays.h"
 #include "model/reporter.h"
 #include "serial/clock.h"
@@ -41,6 +42,9 @@ class UpdaterCore {
   // Loads the image file: size, sent count, progress range and the "Programar" button follow.
   // False when the file could not be read.
   bool LoadImage(const char* path);
+  // From here on, an image the gate does not admit is refused when it is opened: its reason in a
+  // message box, nothing loaded, "Programar" disabled. nullptr takes every image.
+  void SetImageGate(ImageGate* gate) { gate_ = gate; }
 
   // "Programar": one programming run, from discovery to the closing of the port.
   void OnProgram() { Program(nullptr, nullptr); }
@@ -57,6 +61,7 @@ class UpdaterCore {
  private:
   Clock& clock_;
   RunOutcome outcome_ = RunOutcome::kNotRun;
+  ImageGate* gate_ = nullptr;
 };
 
 }  // namespace updater

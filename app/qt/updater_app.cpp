@@ -1,5 +1,6 @@
 #include "app/qt/updater_app.h"
 
+#include "app/system/signed_image_gate.h"
 #include "model/app_info.h"
 #include "serial/clock.h"
 #include "serial/posix_port_driver.h"
@@ -17,7 +18,10 @@ bool CUpdaterApp::InitInstance() {
   updater::PosixPortDriver ports;
   updater::SystemClock clock;
   updater::QtFileChooser files;
+  // Signed images only, where an administrator has installed a key.
+  updater::SignedImageGate gate;
   CUpdaterDlg dlg(ports, clock, files);
+  dlg.core().SetImageGate(&gate);
   m_pMainWnd = &dlg;
   dlg.exec();
   m_pMainWnd = nullptr;

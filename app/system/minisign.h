@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ui/cli/platform.h"
+
 namespace updater::cli {
 
 // minisign's files as minisign writes them (base64 lines under an untrusted comment).
@@ -24,5 +26,10 @@ bool ParseMinisignKey(std::string_view text, MinisignKey& key);
 // The signature: an untrusted comment, the algorithm, key identifier and signature, the trusted
 // comment, and the global signature.
 bool ParseMinisignSignature(std::string_view text, MinisignSignature& signature);
+
+// Checks the signature in the file `signaturePath` of `length` bytes of `image` against the
+// public key in the file `publicKeyPath` (libsodium).
+SignatureCheck CheckMinisign(const std::uint8_t* image, std::size_t length,
+                             const char* publicKeyPath, const char* signaturePath);
 
 }  // namespace updater::cli

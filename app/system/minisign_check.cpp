@@ -84,6 +84,11 @@ bool ParseMinisignSignature(std::string_view text, MinisignSignature& s) {
 SignatureCheck SystemPlatform::CheckSignature(const std::uint8_t* image, std::size_t length,
                                               const char* publicKeyPath,
                                               const char* signaturePath) {
+  return CheckMinisign(image, length, publicKeyPath, signaturePath);
+}
+
+SignatureCheck CheckMinisign(const std::uint8_t* image, std::size_t length,
+                             const char* publicKeyPath, const char* signaturePath) {
   SignatureCheck check;
   std::string keyText;
   std::string signatureText;

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "app/system/signed_image_gate.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
 #include "ui/win32/file_chooser.h"
@@ -25,7 +26,10 @@ class CUpdaterApp {
     updater::Win32PortDriver ports;
     updater::SystemClock clock;
     Win32FileChooser files;
+    // Signed images only, where an administrator has installed a key.
+    updater::SignedImageGate gate;
     CUpdaterDlg dlg(ports, clock, files, instance);
+    dlg.core().SetImageGate(&gate);
     m_pMainWnd = &dlg;
     dlg.DoModal(nullptr);  // OK or Cancel: the program ends either way
     m_pMainWnd = nullptr;

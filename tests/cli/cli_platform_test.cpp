@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "app/system/signed_image_gate.h"
 #include "app/system/system_platform.h"
 #include "support/temp_dir.h"
 
@@ -88,6 +90,26 @@ TEST(CliPlatform, ChecksMinisignSignatures) {
             SignatureVerdict::kMalformedKey);
   EXPECT_EQ(check("firmware 47.913", "none.pub", "FW.QMZ.minisig").verdict,
             SignatureVerdict::kNoKey);
+
+  // The window's gate: every image while no key is installed, then only a signed one.
+  const std::string keys = dir.File("keys");
+  std::filesystem::create_directory(keys);
+  updater::SignedImageGate gate(keys);
+  const auto admits = [&](const std::string& path, const char* content) {
+    char reason[256] = "";
+    return gate.Admit(path.c_str(), reinterpret_cast<const std::uint8_t*>(content),
+                      static_cast<std::uint32_t>(std::strlen(content)), reason, sizeof reason);
+  };
+  EXPECT_TRUE(admits(dir.File("unsigned.QMZ"), "firmware 47.913"));
+  std::filesystem::copy_file(d + "o.pub", keys + "/other.pub");
+  EXPECT_FALSE(admits(image, "firmware 47.913"));
+  std::filesystem::copy_file(d + "k.pub", keys + "/maker.pub");
+  EXPECT_TRUE(admits(image, "firmware 47.913"));
+  EXPECT_FALSE(admits(image, "firmware 47.914"));
+  char reason[256] = "";
+  EXPECT_FALSE(gate.Admit(dir.File("unsigned.QMZ").c_str(),
+                          reinterpret_cast<const std::uint8_t*>("x"), 1, reason, sizeof reason));
+  EXPECT_NE(std::string(reason).find("no se puede leer la firma"), std::string::npos) << reason;
 }
 
 }  // namespace

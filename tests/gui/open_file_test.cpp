@@ -6,6 +6,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -72,6 +73,32 @@ class OpenFileTest : public QObject {
     QCOMPARE(f.dlg.progress().step(), 1);
     QVERIFY(f.Button("IDC_PROGRAM")->isEnabled());
     QCOMPARE(f.Text("IDC_FILE_VIEW").size(), 300);
+  }
+
+  void AnImageTheGateRefusesIsNotLoadedAndSaysWhy() {
+    struct Refusing : updater::ImageGate {
+      bool Admit(const char*, const std::uint8_t*, std::uint32_t, char* reason,
+                 std::size_t capacity) override {
+        std::snprintf(reason, capacity, "Imagen rechazada: sin firma v\xE1lida");
+        return false;
+      }
+    } refusing;
+    Fixture f;
+    f.dlg.show();
+    f.dlg.core().SetImageGate(&refusing);
+    f.chooser.Answer(guitest::WriteImage(f.dir, QStringLiteral("IMAGEN.QMZ"), 300));
+    QString text;
+    guitest::WhenShown(guitest::ActiveModal, [&](QWidget* w) {
+      const auto closeOnFailure = qScopeGuard([w] { w->close(); });
+      auto* box = qobject_cast<QMessageBox*>(w);
+      QVERIFY(box != nullptr);
+      text = box->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    QTest::mouseClick(f.Button("IDC_OPEN"), Qt::LeftButton);
+    QCOMPARE(text, QString::fromUtf8("Imagen rechazada: sin firma v\u00e1lida"));
+    QCOMPARE(f.Text("IDC_SIZE"), QStringLiteral("0"));
+    QVERIFY(!f.Button("IDC_PROGRAM")->isEnabled());
   }
 
   void CancellingChangesOnlyTheStatusLine() {
