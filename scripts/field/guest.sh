@@ -3,6 +3,13 @@
 # the guest. Its lines to the rig go over the virtio console /dev/hvc0: "rig VERB ARGS..." asks
 # for something (one line comes back, "ok ..." or "error ..."); any other line the rig prints.
 
+# The rig's facts for this side, which field_boot writes: the adapters' sockets (1 to
+# field_sockets).
+# shellcheck disable=SC2034  # the scenarios'
+field_sockets=''
+# shellcheck source=/dev/null
+. /usr/local/lib/field/rig.conf
+
 # udev loads the virtio console's driver while the unit may already run.
 for ((field_i = 0; field_i < 1200; field_i++)); do
   [ -c /dev/hvc0 ] && break

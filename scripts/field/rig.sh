@@ -28,6 +28,9 @@ field_modules=(drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/us
                drivers/virtio/virtio drivers/virtio/virtio_ring drivers/virtio/virtio_pci
                drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci_legacy_dev
                drivers/char/virtio_console)
+# The adapters' sockets, 1 to this: the xHCI controller's USB 2 ports, the only ones that take
+# QEMU's full-speed FTDI adapter (its USB 3 ports take SuperSpeed devices alone).
+field_sockets=8
 field_memory_mb=1536
 field_boot_timeout=240
 field_keep=0
@@ -201,6 +204,8 @@ field_boot() {
   cp "$field_lib_dir/guest.sh" "$field_lib_dir/station-checks.sh" "$extra/usr/local/lib/field/"
   cp "$guest_script" "$extra/usr/local/lib/field/main"
   chmod 755 "$extra/usr/local/lib/field/main"
+  # What guest.sh needs to know of this side: the sockets.
+  printf 'field_sockets=%s\n' "$field_sockets" >"$extra/usr/local/lib/field/rig.conf"
   for f in "$@"; do cp "$f" "$extra/srv/field/"; done
   chmod -R a+rX "$extra/srv/field"
   # "rig" for a person in the guest, the same requests the scripts make.
@@ -242,7 +247,7 @@ EOF
     -kernel "$field_vmlinuz" -initrd "$field_work/initrd" -append "$append" \
     "${console[@]}" \
     -qmp "unix:$field_work/qmp.sock,server=on,wait=off" \
-    -device qemu-xhci,id=xhci \
+    -device "qemu-xhci,id=xhci,p2=$field_sockets" \
     -device virtio-serial-pci -chardev "pipe,id=ctl,path=$field_work/ctl" \
     -device virtconsole,chardev=ctl \
     </dev/null >"$field_work/qemu.log" 2>&1 &
@@ -295,7 +300,7 @@ field_serve() {
 
 # field_request VERB ARGS... : one request of the guest.
 #   up                       the guest is up (answered with the boot's seconds)
-#   plug SOCKET [SIM OPTION...]   a simulator behind a new adapter in SOCKET (1 to 4)
+#   plug SOCKET [SIM OPTION...]   a simulator behind a new adapter in SOCKET (1 to field_sockets)
 #   pull SOCKET              the adapter out of SOCKET (its simulator stopped)
 #   pull-after SOCKET N      the adapter out of SOCKET once its simulator has written N bytes
 #   saved SOCKET FILE        "same" when SOCKET's simulator saved exactly /srv/field/FILE
