@@ -264,7 +264,7 @@ field_on_line() { echo "$1"; }
 # field_serve [SECONDS] : answers the guest's requests (each "rig VERB ARGS..." gets one line,
 # "ok ..." or "error ...").
 field_serve() {
-  local limit=${1:-3600} line reply deadline=$((SECONDS + ${1:-3600}))
+  local limit=${1:-3600} line reply deadline=$((SECONDS + ${1:-3600})) words
   while [ $SECONDS -lt $deadline ]; do
     if ! kill -0 "$field_qemu_pid" 2>/dev/null; then
       log "the guest stopped" >&2
@@ -281,10 +281,11 @@ field_serve() {
     line=${line%$'\r'}
     case "$line" in
       "rig done"*) return 0 ;;
-      "rig "*)
-        # Not in a subshell: the simulators it starts are this shell's to stop.
-        # shellcheck disable=SC2086  # the guest's words
-        if field_request ${line#rig } >"$field_work/reply" 2>&1; then
+      "rig "* | rig)
+        # The guest's words, split but never expanded as file names. Not in a subshell: the
+        # simulators it starts are this shell's to stop.
+        read -ra words <<<"${line#rig}"
+        if field_request "${words[@]}" >"$field_work/reply" 2>&1; then
           reply="ok $(tr '\n' ' ' <"$field_work/reply")"
         else
           reply="error $(tr '\n' ' ' <"$field_work/reply")"
@@ -298,19 +299,33 @@ field_serve() {
   return 1
 }
 
-# field_request VERB ARGS... : one request of the guest.
+# field_request VERB ARGS... : one request of the guest; a malformed one is answered with an
+# error, as an unknown one is, and the rig goes on.
 #   up                       the guest is up (answered with the boot's seconds)
 #   plug SOCKET [SIM OPTION...]   a simulator behind a new adapter in SOCKET (1 to field_sockets)
 #   pull SOCKET              the adapter out of SOCKET (its simulator stopped)
 #   pull-after SOCKET N      the adapter out of SOCKET once its simulator has written N bytes
 #   saved SOCKET FILE        "same" when SOCKET's simulator saved exactly /srv/field/FILE
 field_request() {
-  case "$1" in
+  local verb=${1:-}
+  case "$verb" in
+    plug | pull | pull-after | saved)
+      if ! [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || [ "$2" -gt "$field_sockets" ]; then
+        echo "$verb: no socket '${2:-}' (1 to $field_sockets)"
+        return 1
+      fi
+      ;;
+  esac
+  case "$verb" in
     up) echo "$((SECONDS - field_boot_started))" ;;
     plug) shift; field_plug "$@" ;;
     pull) field_pull "$2" ;;
-    pull-after) field_pull_after "$2" "$3" ;;
+    pull-after)
+      [[ ${3:-} =~ ^[0-9]+$ ]] || { echo "pull-after: N, a number of bytes, is missing"; return 1; }
+      field_pull_after "$2" "$3"
+      ;;
     saved)
+      [[ ${3:-} =~ ^[A-Za-z0-9._-]+$ ]] || { echo "saved: FILE, a name in /srv/field, is missing"; return 1; }
       if ! [ -f "$field_work/saved-$2.bin" ]; then
         echo missing
       elif cmp -s "$field_work/saved-$2.bin" "$field_work/extra/srv/field/$3"; then
@@ -320,7 +335,7 @@ field_request() {
       fi
       rm -f "$field_work/saved-$2.bin"
       ;;
-    *) echo "unknown request $1"; return 1 ;;
+    *) echo "unknown request '$verb'"; return 1 ;;
   esac
 }
 
