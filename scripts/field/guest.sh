@@ -4,12 +4,14 @@
 # for something (one line comes back, "ok ..." or "error ..."); any other line the rig prints.
 
 # The rig's facts for this side, which field_boot writes: the adapters' sockets (1 to
-# field_sockets).
+# field_sockets) and the collector's address (empty when there is none).
 field_sockets=''
+# shellcheck disable=SC2034  # the scenarios'
+field_central=''
 # shellcheck source=/dev/null
 . /usr/local/lib/field/rig.conf
 field_usage="usage: rig up | plug SOCKET [SIM OPTION...] | pull SOCKET | pull-after SOCKET N |\
- saved SOCKET FILE | done   (SOCKET 1 to $field_sockets; sim47913 --help lists the\
+ saved SOCKET FILE | gathered | done   (SOCKET 1 to $field_sockets; sim47913 --help lists the\
  options)"
 
 # udev loads the virtio console's driver while the unit may already run.
