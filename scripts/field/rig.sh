@@ -391,7 +391,7 @@ field_request() {
     plug) shift; field_plug "$@" ;;
     pull) field_pull "$2" ;;
     pull-after)
-      [[ ${3:-} =~ ^[0-9]+$ ]] || { echo "pull-after: N, a number of bytes, is missing"; return 1; }
+      [[ ${3:-} =~ ^[0-9]+$ ]] || { echo "pull-after: N must be a number of bytes"; return 1; }
       field_pull_after "$2" "$3"
       ;;
     gathered)
@@ -399,7 +399,7 @@ field_request() {
       "$field_station" report --directory "$field_gathered" --json
       ;;
     saved)
-      [[ ${3:-} =~ ^[A-Za-z0-9._-]+$ ]] || { echo "saved: FILE, a name in /srv/field, is missing"; return 1; }
+      [[ ${3:-} =~ ^[A-Za-z0-9._-]+$ ]] || { echo "saved: FILE must name a file of /srv/field"; return 1; }
       if ! [ -f "$field_work/saved-$2.bin" ]; then
         echo missing
       elif cmp -s "$field_work/saved-$2.bin" "$field_work/extra/srv/field/$3"; then
