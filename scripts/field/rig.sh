@@ -285,7 +285,8 @@ EOF
   # up by systemd-networkd.
   local network=(-nic none)
   if [ -n "$field_gather_port" ]; then
-    network=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=tcp:$field_central:19532-tcp:127.0.0.1:$field_gather_port")
+    local forward="tcp:$field_central:19532-tcp:127.0.0.1:$field_gather_port"
+    network=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=$forward")
     mkdir -p "$extra/etc/systemd/network"
     printf '[Match]\nType=ether\n[Network]\nAddress=10.0.2.15/24\nLinkLocalAddressing=no\nIPv6AcceptRA=no\n' \
       >"$extra/etc/systemd/network/50-field.network"
