@@ -422,12 +422,14 @@ field_plug() {
   shift
   field_pull "$socket" >/dev/null 2>&1 || true
   out="$field_work/sim-$socket.out"
-  rm -f "$field_work/saved-$socket.bin" "$field_work/trace-$socket"
+  # The last simulator's output goes first: read before the new one's shell has truncated it, its
+  # terminal's name (gone with it) would be taken for the new one's.
+  rm -f "$field_work/saved-$socket.bin" "$field_work/trace-$socket" "$out"
   "$field_sim" --timeout 1800 --save "$field_work/saved-$socket.bin" \
     --trace-writes "$field_work/trace-$socket" "$@" </dev/null >"$out" 2>"$out.err" &
   field_sim_pids[socket]=$!
   for ((i = 0; i < 100; i++)); do
-    pty=$(head -n1 "$out")
+    pty=$(head -n1 "$out" 2>/dev/null)
     [ -n "$pty" ] && break
     sleep 0.05
   done
