@@ -3,6 +3,17 @@
 # the guest. Its lines to the rig go over the virtio console /dev/hvc0: "rig VERB ARGS..." asks
 # for something (one line comes back, "ok ..." or "error ..."); any other line the rig prints.
 
+# The rig's facts for this side, which field_boot writes: the adapters' sockets (1 to
+# field_sockets) and the collector's address (empty when there is none).
+field_sockets=''
+# shellcheck disable=SC2034  # the scenarios'
+field_central=''
+# shellcheck source=/dev/null
+. /usr/local/lib/field/rig.conf
+field_usage="usage: rig up | plug SOCKET [SIM OPTION...] | pull SOCKET | pull-after SOCKET N |\
+ saved SOCKET FILE | gathered | done   (SOCKET 1 to $field_sockets; sim47913 --help lists the\
+ options)"
+
 # udev loads the virtio console's driver while the unit may already run.
 for ((field_i = 0; field_i < 1200; field_i++)); do
   [ -c /dev/hvc0 ] && break
@@ -14,10 +25,16 @@ stty -F /dev/hvc0 raw -echo
 # say TEXT... : one line to the rig.
 say() { echo "$*" >&"$field_fd"; }
 
-# rig VERB ARGS... : one request (see field_request in rig.sh: up, plug SOCKET [SIM OPTION...],
-# pull SOCKET, pull-after SOCKET N, saved SOCKET FILE, done); its answer in field_reply.
+# rig VERB ARGS... : one request (field_usage; field_request in rig.sh says what each does); its
+# answer in field_reply. With no request, or -h or --help, only the usage line.
 rig() {
   local reply
+  case "${1:-}" in
+    "" | -h | --help)
+      echo "$field_usage"
+      return 0
+      ;;
+  esac
   say "rig $*"
   [ "$1" = "done" ] && return 0
   IFS= read -r reply <&"$field_fd" || return 1

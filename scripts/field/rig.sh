@@ -7,6 +7,8 @@
 # it touches a serial port of this machine.
 #
 #   field_prepare CACHE DEB     the kernel and the guest's root, cached under CACHE
+#   field_gather DIR            before field_boot: a journal collector on this machine that the
+#                               guest reaches as central:19532, storing what it gets in DIR
 #   field_boot WORK GUEST_SCRIPT [FILE...]   boots the guest in the empty folder WORK (the run's
 #                               own), with GUEST_SCRIPT run as a oneshot unit once the guest is
 #                               up and FILEs copied into its /srv/field/
@@ -14,33 +16,44 @@
 #                               runs out or the guest stops (1); every other line it sends is
 #                               handed to field_on_line (default: printed)
 #   field_plug SOCKET [SIM OPTION...] / field_pull SOCKET   an adapter in or out, from here
-#   field_stop                  ends the guest and every simulator
+#   field_stop                  ends the guest, every simulator and the collector
 #
 # The guest asks through its lines of scripts/field/guest.sh (rig plug, rig pull, ...); a person
 # with --keep does the same by hand inside the guest.
 
 field_lib_dir=${field_lib_dir:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
-field_guest_packages=(udev systemd-sysv kmod)
-# The kernel modules the guest loads: the USB host and serial drivers, and the virtio console that
-# carries the rig's requests (a console no port list counts as a serial port).
+field_guest_packages=(udev systemd-sysv kmod systemd-journal-remote)
+# The kernel modules the guest loads: the USB host and serial drivers, the virtio console that
+# carries the rig's requests (a console no port list counts as a serial port), and the network
+# card that leads to the collector.
 field_modules=(drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/host/xhci-hcd
                drivers/usb/host/xhci-pci drivers/usb/serial/usbserial drivers/usb/serial/ftdi_sio
                drivers/virtio/virtio drivers/virtio/virtio_ring drivers/virtio/virtio_pci
                drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci_legacy_dev
-               drivers/char/virtio_console)
+               drivers/char/virtio_console net/core/failover drivers/net/net_failover
+               drivers/net/virtio_net)
+# The adapters' sockets, 1 to this: the xHCI controller's USB 2 ports, the only ones that take
+# QEMU's full-speed FTDI adapter (its USB 3 ports take SuperSpeed devices alone).
+field_sockets=8
+# The collector's address in the guest's network, which the guest calls central; port 19532,
+# systemd-journal-remote's own.
+field_central=10.0.2.100
 field_memory_mb=1536
 field_boot_timeout=240
 field_keep=0
 field_sim_pids=()
 field_qemu_pid=
+field_gathered=
+field_gather_port=
+field_gather_pid=
 field_heard=
 
 # What the rig needs on this machine.
 # shellcheck disable=SC2034  # used by the scripts that source this
-field_host_packages=(qemu-system-x86 mmdebstrap cpio python3)
+field_host_packages=(qemu-system-x86 mmdebstrap cpio python3 systemd-journal-remote)
 
-# field_prepare CACHE DEB : sets field_vmlinuz, field_initrd and field_sim (the package's
-# simulator, unpacked to run here), building what the cache lacks.
+# field_prepare CACHE DEB : sets field_vmlinuz, field_initrd, field_sim and field_station (the
+# package's simulator and station program, unpacked to run here), building what the cache lacks.
 field_prepare() {
   field_cache=$1
   local deb=$2
@@ -152,13 +165,15 @@ field_root() {
     field_build_root "$deb" "$field_initrd" || { log "the guest's root failed" >&2; return 1; }
     log "root built in $((SECONDS - started)) s ($(du -m "$field_initrd" | cut -f1) MB)"
   fi
-  # The package's simulator, to run here behind the adapters.
-  field_sim_dir="$field_cache/sim-$(sha256sum <"$deb" | cut -c1-16)"
-  if ! [ -x "$field_sim_dir/usr/bin/sim47913" ]; then
+  # The package's simulator, to run here behind the adapters, and its station program, for the
+  # report of what the collector gathered.
+  field_unpacked="$field_cache/sim-$(sha256sum <"$deb" | cut -c1-16)"
+  if ! [ -x "$field_unpacked/usr/bin/sim47913" ]; then
     rm -rf "$field_cache"/sim-*
-    dpkg-deb -x "$deb" "$field_sim_dir"
+    dpkg-deb -x "$deb" "$field_unpacked"
   fi
-  field_sim="$field_sim_dir/usr/bin/sim47913"
+  field_sim="$field_unpacked/usr/bin/sim47913"
+  field_station="$field_unpacked/usr/bin/actualizador-station"
 }
 
 # field_qmp COMMAND_JSON... : sends each command to QEMU's monitor; prints each "return" as
@@ -189,6 +204,46 @@ for command in ['{"execute":"qmp_capabilities"}'] + sys.argv[2:]:
 EOF
 }
 
+# field_gather DIR : the central machine of docs/station.md's "Gathering many stations", on this
+# machine: systemd-journal-remote as its socket-activated service runs it once told to take
+# plain HTTP (--listen-http=-3, the listening socket inherited), writing what it is sent into
+# DIR/ and its own messages to DIR.log. Its socket is on a free port of 127.0.0.1, bound here so
+# that no other program can take the port in between; field_boot forwards the guest's
+# central:19532 there, the guest's only way out.
+field_gather() {
+  field_gathered=$1
+  local i
+  mkdir -p "$field_gathered"
+  rm -f "$field_gathered.port"
+  python3 - "$field_gathered/" "$field_gathered.port" >"$field_gathered.log" 2>&1 <<'END' &
+import os, socket, sys
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(8)
+with open(sys.argv[2] + ".new", "w") as f:
+    print(listener.getsockname()[1], file=f)
+os.rename(sys.argv[2] + ".new", sys.argv[2])
+# Handed over as systemd hands over a socket unit's: descriptor 3, LISTEN_FDS and LISTEN_PID
+# (this process's, which exec keeps).
+if listener.fileno() != 3:
+    os.dup2(listener.fileno(), 3)
+os.set_inheritable(3, True)
+os.environ.update(LISTEN_FDS="1", LISTEN_PID=str(os.getpid()))
+os.execv("/lib/systemd/systemd-journal-remote",
+         ["systemd-journal-remote", "--listen-http=-3", "--output=" + sys.argv[1]])
+END
+  field_gather_pid=$!
+  for ((i = 0; i < 200; i++)); do
+    [ -s "$field_gathered.port" ] && break
+    sleep 0.05
+  done
+  field_gather_port=$(cat "$field_gathered.port" 2>/dev/null || true)
+  if [ -z "$field_gather_port" ]; then
+    cat "$field_gathered.log" >&2
+    return 1
+  fi
+}
+
 # field_boot WORK GUEST_SCRIPT [FILE...] : starts the guest (QEMU in the background, pid in
 # field_qemu_pid). The console (the guest's ttyS0, a 16550A) goes to WORK/console.log, or with
 # field_keep=1 to a pseudo-terminal of the rig's own as well, with root logged in on it.
@@ -201,6 +256,12 @@ field_boot() {
   cp "$field_lib_dir/guest.sh" "$field_lib_dir/station-checks.sh" "$extra/usr/local/lib/field/"
   cp "$guest_script" "$extra/usr/local/lib/field/main"
   chmod 755 "$extra/usr/local/lib/field/main"
+  # What guest.sh needs to know of this side: the sockets, and the collector's address when
+  # there is one.
+  local central=
+  [ -z "$field_gather_port" ] || central=$field_central
+  printf 'field_sockets=%s\nfield_central=%s\n' "$field_sockets" "$central" \
+    >"$extra/usr/local/lib/field/rig.conf"
   for f in "$@"; do cp "$f" "$extra/srv/field/"; done
   chmod -R a+rX "$extra/srv/field"
   # "rig" for a person in the guest, the same requests the scripts make.
@@ -219,6 +280,19 @@ StandardOutput=journal+console
 Environment=FIELD_KEEP=$field_keep
 EOF
   ln -s ../field-rig.service "$extra/etc/systemd/system/multi-user.target.wants/field-rig.service"
+  # With a collector, the guest is on QEMU's user network, restricted: nothing leaves it but its
+  # connections to central:19532, which go to the collector's port here. A fixed address, set
+  # up by systemd-networkd.
+  local network=(-nic none)
+  if [ -n "$field_gather_port" ]; then
+    local forward="tcp:$field_central:19532-tcp:127.0.0.1:$field_gather_port"
+    network=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=$forward")
+    mkdir -p "$extra/etc/systemd/network"
+    printf '[Match]\nType=ether\n[Network]\nAddress=10.0.2.15/24\nLinkLocalAddressing=no\nIPv6AcceptRA=no\n' \
+      >"$extra/etc/systemd/network/50-field.network"
+    ln -s /lib/systemd/system/systemd-networkd.service \
+      "$extra/etc/systemd/system/multi-user.target.wants/systemd-networkd.service"
+  fi
   local append="console=ttyS0 panic=-1 quiet systemd.show_status=0"
   append="$append systemd.mask=serial-getty@hvc0.service"
   if [ "$field_keep" -eq 1 ]; then
@@ -238,11 +312,11 @@ EOF
     console=(-chardev "pty,id=con,logfile=$field_work/console.log" -serial chardev:con)
   fi
   qemu-system-x86_64 -accel tcg -m "$field_memory_mb" -smp 1 -nodefaults -no-reboot \
-    -display none -vga none -nic none \
+    -display none -vga none "${network[@]}" \
     -kernel "$field_vmlinuz" -initrd "$field_work/initrd" -append "$append" \
     "${console[@]}" \
     -qmp "unix:$field_work/qmp.sock,server=on,wait=off" \
-    -device qemu-xhci,id=xhci \
+    -device "qemu-xhci,id=xhci,p2=$field_sockets" \
     -device virtio-serial-pci -chardev "pipe,id=ctl,path=$field_work/ctl" \
     -device virtconsole,chardev=ctl \
     </dev/null >"$field_work/qemu.log" 2>&1 &
@@ -259,7 +333,7 @@ field_on_line() { echo "$1"; }
 # field_serve [SECONDS] : answers the guest's requests (each "rig VERB ARGS..." gets one line,
 # "ok ..." or "error ...").
 field_serve() {
-  local limit=${1:-3600} line reply deadline=$((SECONDS + ${1:-3600}))
+  local limit=${1:-3600} line reply deadline=$((SECONDS + ${1:-3600})) words
   while [ $SECONDS -lt $deadline ]; do
     if ! kill -0 "$field_qemu_pid" 2>/dev/null; then
       log "the guest stopped" >&2
@@ -276,10 +350,11 @@ field_serve() {
     line=${line%$'\r'}
     case "$line" in
       "rig done"*) return 0 ;;
-      "rig "*)
-        # Not in a subshell: the simulators it starts are this shell's to stop.
-        # shellcheck disable=SC2086  # the guest's words
-        if field_request ${line#rig } >"$field_work/reply" 2>&1; then
+      "rig "* | rig)
+        # The guest's words, split but never expanded as file names. Not in a subshell: the
+        # simulators it starts are this shell's to stop.
+        read -ra words <<<"${line#rig}"
+        if field_request "${words[@]}" >"$field_work/reply" 2>&1; then
           reply="ok $(tr '\n' ' ' <"$field_work/reply")"
         else
           reply="error $(tr '\n' ' ' <"$field_work/reply")"
@@ -293,19 +368,39 @@ field_serve() {
   return 1
 }
 
-# field_request VERB ARGS... : one request of the guest.
+# field_request VERB ARGS... : one request of the guest; a malformed one is answered with an
+# error, as an unknown one is, and the rig goes on.
 #   up                       the guest is up (answered with the boot's seconds)
-#   plug SOCKET [SIM OPTION...]   a simulator behind a new adapter in SOCKET (1 to 4)
+#   plug SOCKET [SIM OPTION...]   a simulator behind a new adapter in SOCKET (1 to field_sockets)
 #   pull SOCKET              the adapter out of SOCKET (its simulator stopped)
 #   pull-after SOCKET N      the adapter out of SOCKET once its simulator has written N bytes
 #   saved SOCKET FILE        "same" when SOCKET's simulator saved exactly /srv/field/FILE
+#   gathered                 the report of what the collector gathered (field_gather), as
+#                            actualizador-station report --json prints it, its lines joined
 field_request() {
-  case "$1" in
+  local verb=${1:-}
+  case "$verb" in
+    plug | pull | pull-after | saved)
+      if ! [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || [ "$2" -gt "$field_sockets" ]; then
+        echo "$verb: no socket '${2:-}' (1 to $field_sockets)"
+        return 1
+      fi
+      ;;
+  esac
+  case "$verb" in
     up) echo "$((SECONDS - field_boot_started))" ;;
     plug) shift; field_plug "$@" ;;
     pull) field_pull "$2" ;;
-    pull-after) field_pull_after "$2" "$3" ;;
+    pull-after)
+      [[ ${3:-} =~ ^[0-9]+$ ]] || { echo "pull-after: N must be a number of bytes"; return 1; }
+      field_pull_after "$2" "$3"
+      ;;
+    gathered)
+      [ -n "$field_gathered" ] || { echo "no collector"; return 1; }
+      "$field_station" report --directory "$field_gathered" --json
+      ;;
     saved)
+      [[ ${3:-} =~ ^[A-Za-z0-9._-]+$ ]] || { echo "saved: FILE must name a file of /srv/field"; return 1; }
       if ! [ -f "$field_work/saved-$2.bin" ]; then
         echo missing
       elif cmp -s "$field_work/saved-$2.bin" "$field_work/extra/srv/field/$3"; then
@@ -315,7 +410,7 @@ field_request() {
       fi
       rm -f "$field_work/saved-$2.bin"
       ;;
-    *) echo "unknown request $1"; return 1 ;;
+    *) echo "unknown request '$verb'"; return 1 ;;
   esac
 }
 
@@ -327,12 +422,14 @@ field_plug() {
   shift
   field_pull "$socket" >/dev/null 2>&1 || true
   out="$field_work/sim-$socket.out"
-  rm -f "$field_work/saved-$socket.bin" "$field_work/trace-$socket"
+  # The last simulator's output goes first: read before the new one's shell has truncated it, its
+  # terminal's name (gone with it) would be taken for the new one's.
+  rm -f "$field_work/saved-$socket.bin" "$field_work/trace-$socket" "$out"
   "$field_sim" --timeout 1800 --save "$field_work/saved-$socket.bin" \
     --trace-writes "$field_work/trace-$socket" "$@" </dev/null >"$out" 2>"$out.err" &
   field_sim_pids[socket]=$!
   for ((i = 0; i < 100; i++)); do
-    pty=$(head -n1 "$out")
+    pty=$(head -n1 "$out" 2>/dev/null)
     [ -n "$pty" ] && break
     sleep 0.05
   done
@@ -376,7 +473,8 @@ field_pull_after() {
   ) </dev/null >/dev/null 2>&1 &
 }
 
-# field_stop : the guest and every simulator ended (QEMU asked to quit, then killed).
+# field_stop : the guest, every simulator and the collector ended (QEMU asked to quit, then
+# killed).
 field_stop() {
   local pid i
   if [ -n "$field_qemu_pid" ] && kill -0 "$field_qemu_pid" 2>/dev/null; then
@@ -393,4 +491,9 @@ field_stop() {
     kill "$pid" 2>/dev/null || true
   done
   field_sim_pids=()
+  if [ -n "$field_gather_pid" ]; then
+    kill "$field_gather_pid" 2>/dev/null || true
+    wait "$field_gather_pid" 2>/dev/null || true
+    field_gather_pid=
+  fi
 }

@@ -10,11 +10,17 @@
 #                                   writes /etc/actualizador/station.conf for IMAGE (its own hash
 #                                   unless --sha256; adapter 0403:6001 unless --adapter)
 #   station-checks.sh off           empties station.conf (the station off)
-#   station-checks.sh mark          marks the journal: later steps look only at what follows
+#   station-checks.sh mark          marks the journal and the record file: later steps look only
+#                                   at what follows
 #   station-checks.sh expect-flashed DEVICE... [--timeout SECONDS]
 #                                   each DEVICE programmed: a journal entry RESULT=ok, a record
-#                                   line, its service ended, run as its own user (not root); with
-#                                   two or more, the runs overlapped in time
+#                                   line, its service ended, run as its own user (not root); the
+#                                   record file grown by one whole line a DEVICE; with two or
+#                                   more, the runs overlapped in time
+#   station-checks.sh times DEVICE...
+#                                   no check: for each DEVICE's run after the mark, a line
+#                                   "DEVICE SECONDS USEC", its journal entry's SECONDS and time
+#                                   (microseconds since the epoch)
 #   station-checks.sh expect-failed DEVICE [--timeout SECONDS]
 #                                   a journal entry RESULT=failed for DEVICE and its service ended
 #   station-checks.sh expect-wrong-hash DEVICE [--timeout SECONDS]
@@ -139,6 +145,9 @@ case $command in
       i=$((i + 1))
     done
     [ -s "$state/cursor" ] && ok "journal marked" || failed "the mark never reached the journal"
+    # Lines of the record file so far.
+    records=$(records_file)
+    if [ -f "$records" ]; then wc -l <"$records"; else echo 0; fi >"$state/records"
     ;;
   expect-flashed)
     devices="" timeout=180
@@ -185,11 +194,26 @@ case $command in
       [ "$start" -gt "$latest_start" ] && latest_start=$start
       { [ -z "$earliest_end" ] || [ "$end" -lt "$earliest_end" ]; } && earliest_end=$end
     done
+    # The runs' lines after the mark's: one a device, each whole (one record from its "{" to its
+    # "}"), none torn or run into another by the services writing at once.
+    if [ -f "$state/records" ]; then
+      lines=$(tail -n +"$(($(cat "$state/records") + 1))" "$records" 2>/dev/null)
+      count=$(printf '%s' "$lines" | grep -c '^')
+      whole=$(printf '%s' "$lines" | grep -c '^{"event":"result"[^{}]*}$')
+      [ "$count" = "$(echo "$devices" | wc -w)" ] && [ "$whole" = "$count" ] &&
+        ok "$count whole record lines added to $records" ||
+        failed "$count lines added to $records, $whole of them whole records"
+    fi
     if [ "$(echo "$devices" | wc -w)" -ge 2 ]; then
       [ "$latest_start" -lt "${earliest_end:-0}" ] &&
         ok "the runs overlapped: programmed in parallel" ||
         failed "the runs did not overlap (last start $latest_start, first end $earliest_end)"
     fi
+    ;;
+  times)
+    for device in "$@"; do
+      echo "$device $(result_field "$device" SECONDS) $(result_field "$device" __REALTIME_TIMESTAMP)"
+    done
     ;;
   expect-failed | expect-wrong-hash)
     device=$1 timeout=180
