@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/system/signed_image_gate.h"
 #include "download/updater_core.h"
+#include "model/app_info.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
 #include "support/temp_dir.h"
@@ -286,6 +288,59 @@ TEST_F(Win32Window, OpeningA300ByteFileShowsItsSizeAndEnablesProgramar) {
   EXPECT_EQ(ItemText(hwnd, IDC_SIZE), "300");
   EXPECT_EQ(ProgressRange(hwnd).iHigh, 300);
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_PROGRAM)));
+}
+
+// The message box a refused image brings: its text, then answered.
+struct BoxSeen {
+  int opened = 0;
+  std::string text;
+};
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
+      Text(window) == updater::kApplicationName) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void AnswerMessageBox(void* context, int) {
+  auto* seen = static_cast<BoxSeen*>(context);
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &FindMessageBox, reinterpret_cast<LPARAM>(&box));
+  if (box == nullptr)
+    return;
+  ++seen->opened;
+  for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (Text(child).find("Imagen") != std::string::npos)
+      seen->text = Text(child);
+  }
+  SendMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(Win32Window, WithAKeyInstalledAnImageIsRefusedWhenOpened) {
+  const std::string keys = support::ProcessTempDir().File("keys");
+  CreateDirectoryA(keys.c_str(), nullptr);
+  updater::SignedImageGate gate(keys);
+  dlg.core().SetImageGate(&gate);
+  chooser.answer = WriteImage("window_unsigned.QMZ", 300);
+  Click(hwnd, IDC_OPEN);  // no key yet: taken as ever
+  EXPECT_EQ(ItemText(hwnd, IDC_SIZE), "300");
+
+  std::ofstream(keys + "\\maker.pub") << "untrusted comment: minisign public key\n";
+  BoxSeen seen;
+  {
+    ThreadTimer timer(50, &AnswerMessageBox, &seen);
+    Click(hwnd, IDC_OPEN);
+  }
+  EXPECT_EQ(seen.opened, 1);
+  EXPECT_NE(seen.text.find("Imagen rechazada"), std::string::npos) << seen.text;
+  EXPECT_EQ(ItemText(hwnd, IDC_SIZE), "0");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd, IDC_PROGRAM)));
 }
 
 TEST_F(Win32Window, CancellingTheFirstOpenLeavesProgramarDisabled) {
