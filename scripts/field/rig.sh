@@ -55,7 +55,7 @@ field_page_port=
 
 # What the rig needs on this machine.
 # shellcheck disable=SC2034  # used by the scripts that source this
-field_host_packages=(qemu-system-x86 mmdebstrap cpio python3 systemd-journal-remote
+field_host_packages=(qemu-system-x86 mmdebstrap cpio python3 systemd-journal-remote minisign
                      "${updater_browser_packages[@]}")
 
 # field_prepare CACHE DEB : sets field_vmlinuz, field_initrd, field_sim and field_station (the
