@@ -34,8 +34,9 @@
 #                                   actualizador-station said PATTERN in the journal after the mark
 #                                   (within 20 s)
 #   station-checks.sh expect-untouched DEVICE [SECONDS]
-#                                   no service started for DEVICE, no entry, ModemManager not told
-#                                   to leave it (watched for SECONDS, 10 by default)
+#                                   no service started for DEVICE after the mark, no entry,
+#                                   ModemManager not told to leave it (watched for SECONDS, 10 by
+#                                   default)
 # DEVICE is the kernel's name (ttyUSB0). State between steps: /run/station-checks.
 set -u
 
@@ -150,6 +151,11 @@ case $command in
       i=$((i + 1))
     done
     [ -s "$state/cursor" ] && ok "journal marked" || failed "the mark never reached the journal"
+    # The station's services' invocations so far: a unit that ran before the mark (a failed one
+    # stays loaded) is no start after it.
+    systemctl list-units --all --plain --no-legend 'actualizador-station@*' | awk '{ print $1 }' |
+      while read -r u; do echo "$u $(systemctl show -p InvocationID --value "$u")"; done \
+        >"$state/invocations"
     # Lines of the record file so far.
     records=$(records_file)
     if [ -f "$records" ]; then wc -l <"$records"; else echo 0; fi >"$state/records"
@@ -273,7 +279,9 @@ case $command in
   expect-untouched)
     device=$1 limit=${2:-10}
     sleep "$limit"
-    if [ -n "$(systemctl show -p InvocationID --value "$(unit "$device")")" ] ||
+    invocation=$(systemctl show -p InvocationID --value "$(unit "$device")")
+    before=$(awk -v u="$(unit "$device")" '$1 == u { print $2 }' "$state/invocations" 2>/dev/null)
+    if { [ -n "$invocation" ] && [ "$invocation" != "$before" ]; } ||
       journal _SYSTEMD_UNIT="$(unit "$device")" | grep -q .; then
       failed "$(unit "$device") was started"
     else
