@@ -39,9 +39,14 @@ wineserver=/usr/lib/wine/wineserver
 updater_build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev
                         libudev-dev fonts-liberation2 fontconfig xvfb xauth clang-format libsodium-dev minisign
                         python3 libsystemd-dev systemd systemd-journal-remote)
-# The browser test of the line's page: Cockpit's web server and bridge, Chromium and Selenium.
+# The browser tests of the line's page: Cockpit's web server and bridge (which the field rig's
+# guest serves the page with), Chromium and Selenium (which drive a browser on this machine).
 # shellcheck disable=SC2034  # used by the scripts that source this
-updater_web_test_packages=(cockpit-ws cockpit-bridge chromium chromium-driver python3-selenium
+updater_cockpit_packages=(cockpit-ws cockpit-bridge)
+# shellcheck disable=SC2034  # used by the scripts that source this
+updater_browser_packages=(chromium chromium-driver python3-selenium)
+# shellcheck disable=SC2034  # used by the scripts that source this
+updater_web_test_packages=("${updater_cockpit_packages[@]}" "${updater_browser_packages[@]}"
                            systemd-journal-remote)
 
 # install_missing_packages PACKAGE... : installs those of the Debian packages that are missing,

@@ -16,13 +16,16 @@
 #                               runs out or the guest stops (1); every other line it sends is
 #                               handed to field_on_line (default: printed)
 #   field_plug SOCKET [SIM OPTION...] / field_pull SOCKET   an adapter in or out, from here
-#   field_stop                  ends the guest, every simulator and the collector
+#   field_page_open / field_page_seen   the line's page, served by Cockpit in the guest, watched
+#                               in a browser here (the guest asks for them: rig page-open, page-seen)
+#   field_stop                  ends the guest, every simulator, the collector and the browser
 #
 # The guest asks through its lines of scripts/field/guest.sh (rig plug, rig pull, ...); a person
 # with --keep does the same by hand inside the guest.
 
 field_lib_dir=${field_lib_dir:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
-field_guest_packages=(udev systemd-sysv kmod systemd-journal-remote)
+# The line's Cockpit page (the package beside DEB) and Cockpit's web server come in too.
+field_guest_packages=(udev systemd-sysv kmod systemd-journal-remote "${updater_cockpit_packages[@]}")
 # The kernel modules the guest loads: the USB host and serial drivers, the virtio console that
 # carries the rig's requests (a console no port list counts as a serial port), and the network
 # card that leads to the collector.
@@ -47,16 +50,23 @@ field_gathered=
 field_gather_port=
 field_gather_pid=
 field_heard=
+field_page_pid=
+field_page_port=
 
 # What the rig needs on this machine.
 # shellcheck disable=SC2034  # used by the scripts that source this
-field_host_packages=(qemu-system-x86 mmdebstrap cpio python3 systemd-journal-remote)
+field_host_packages=(qemu-system-x86 mmdebstrap cpio python3 systemd-journal-remote minisign
+                     "${updater_browser_packages[@]}")
 
 # field_prepare CACHE DEB : sets field_vmlinuz, field_initrd, field_sim and field_station (the
 # package's simulator and station program, unpacked to run here), building what the cache lacks.
+# The line's page comes from the cockpit-actualizador package beside DEB.
 field_prepare() {
   field_cache=$1
-  local deb=$2
+  local deb=$2 pages
+  pages=("$(dirname "$deb")"/cockpit-actualizador_*_all.deb)
+  field_page_deb=$(realpath "${pages[0]}")
+  [ -f "$field_page_deb" ] || { log "no cockpit-actualizador package beside $deb" >&2; return 1; }
   mkdir -p "$field_cache"
   field_kernel || return 1
   field_root "$deb" || return 1
@@ -118,6 +128,7 @@ field_build_root() {
   # dpkg skips its fsync calls (eatmydata), the root being packed once built. Documentation,
   # manual pages and translations are left out.
   if ! mmdebstrap --variant=minbase --mode=root --include="$includes" --include="$deb" \
+    --include="$field_page_deb" \
     --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
     --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
     --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
@@ -153,6 +164,7 @@ field_root() {
   deb=$(realpath "$1")
   key=$({
     sha256sum <"$deb"
+    sha256sum <"$field_page_deb"
     echo "$field_kver ${field_guest_packages[*]} ${field_modules[*]}"
     declare -f field_build_root
     dpkg-query -W mmdebstrap
@@ -377,6 +389,7 @@ field_serve() {
 #   saved SOCKET FILE        "same" when SOCKET's simulator saved exactly /srv/field/FILE
 #   gathered                 the report of what the collector gathered (field_gather), as
 #                            actualizador-station report --json prints it, its lines joined
+#   page-open / page-seen    field_page_open / field_page_seen
 field_request() {
   local verb=${1:-}
   case "$verb" in
@@ -399,6 +412,8 @@ field_request() {
       [ -n "$field_gathered" ] || { echo "no collector"; return 1; }
       "$field_station" report --directory "$field_gathered" --json
       ;;
+    page-open) field_page_open ;;
+    page-seen) field_page_seen ;;
     saved)
       [[ ${3:-} =~ ^[A-Za-z0-9._-]+$ ]] || { echo "saved: FILE must name a file of /srv/field"; return 1; }
       if ! [ -f "$field_work/saved-$2.bin" ]; then
@@ -473,10 +488,79 @@ field_pull_after() {
   ) </dev/null >/dev/null 2>&1 &
 }
 
-# field_stop : the guest, every simulator and the collector ended (QEMU asked to quit, then
-# killed).
+# field_page_open : forwards a free port of this machine's loopback to the guest's port 9090,
+# where the guest serves the line's page with cockpit-ws, and opens the page there in headless
+# Chromium (scripts/field/line-page.py, in the background, run by Debian's python3, which has
+# Selenium); says "ready N" once the page has drawn today's figures (N programmed), or fails. The
+# forward exists only while a page is open: it is the guest network's second, beside the
+# collector's.
+field_page_open() {
+  local i
+  [ -n "$field_gather_port" ] || { echo "no network in the guest"; return 1; }
+  field_page_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  # hostfwd_add answers an error as text, not as QMP's error.
+  if [ "$(field_hmp "hostfwd_add tcp:127.0.0.1:$field_page_port-:9090")" != '""' ]; then
+    echo "hostfwd_add failed"
+    field_page_port=
+    return 1
+  fi
+  rm -rf "$field_work/page"
+  mkdir -p "$field_work/page"
+  nice /usr/bin/python3 "$field_lib_dir/line-page.py" \
+    "http://127.0.0.1:$field_page_port/cockpit/@localhost/actualizador/index.html" \
+    "$field_work/page" </dev/null >"$field_work/page.out" 2>"$field_work/page.err" &
+  field_page_pid=$!
+  for ((i = 0; i < 1800; i++)); do
+    [ -s "$field_work/page.out" ] && break
+    kill -0 "$field_page_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  head -n1 "$field_work/page.out" 2>/dev/null
+  grep -q '^ready' "$field_work/page.out" 2>/dev/null && return 0
+  tail -n3 "$field_work/page.err"
+  field_page_close
+  return 1
+}
+
+# field_page_seen : once the browser's watch has ended (within 4 minutes), what it saw; fails
+# unless it saw what it waited for. The page is closed and the forward removed.
+field_page_seen() {
+  local i status=1
+  [ -n "$field_page_pid" ] || { echo "no page open"; return 1; }
+  for ((i = 0; i < 2400; i++)); do
+    kill -0 "$field_page_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$field_page_pid" 2>/dev/null || { wait "$field_page_pid" && status=0; }
+  tail -n +2 "$field_work/page.out"
+  [ "$status" -eq 0 ] || tail -n3 "$field_work/page.err"
+  field_page_close
+  return "$status"
+}
+
+# field_page_close : the browser ended (its watch quits Chromium on SIGTERM), the forward gone.
+field_page_close() {
+  if [ -n "$field_page_pid" ]; then
+    kill "$field_page_pid" 2>/dev/null || true
+    wait "$field_page_pid" 2>/dev/null || true
+    field_page_pid=
+  fi
+  if [ -n "$field_page_port" ]; then
+    field_hmp "hostfwd_remove tcp:127.0.0.1:$field_page_port" >/dev/null 2>&1 || true
+    field_page_port=
+  fi
+}
+
+# field_hmp COMMAND : one command of QEMU's human monitor, through QMP; prints its answer as JSON.
+field_hmp() {
+  field_qmp "$(python3 -c 'import json, sys; print(json.dumps({"execute": "human-monitor-command", "arguments": {"command-line": sys.argv[1]}}))' "$1")"
+}
+
+# field_stop : the guest, every simulator, the collector and the browser ended (QEMU asked to
+# quit, then killed).
 field_stop() {
   local pid i
+  field_page_close
   if [ -n "$field_qemu_pid" ] && kill -0 "$field_qemu_pid" 2>/dev/null; then
     field_qmp '{"execute":"quit"}' >/dev/null 2>&1 || true
     for ((i = 0; i < 50; i++)); do

@@ -5,10 +5,11 @@
 # one step at a time, between its own plug and pull actions; each step prints "ok: ..." or
 # "FAILED: ..." lines and ends with 0 when all its checks passed, 1 otherwise.
 #
-#   station-checks.sh configure IMAGE [--sha256 HEX] [--adapter VID:PID] [--serial S]
-#                               [--by-path PATTERN] [--wait SECONDS]
+#   station-checks.sh configure IMAGE [--sha256 HEX] [--public-key KEY] [--adapter VID:PID]
+#                               [--serial S] [--by-path PATTERN] [--wait SECONDS]
 #                                   writes /etc/actualizador/station.conf for IMAGE (its own hash
-#                                   unless --sha256; adapter 0403:6001 unless --adapter)
+#                                   unless --sha256 or --public-key; adapter 0403:6001 unless
+#                                   --adapter)
 #   station-checks.sh off           empties station.conf (the station off)
 #   station-checks.sh mark          marks the journal and the record file: later steps look only
 #                                   at what follows
@@ -23,8 +24,9 @@
 #                                   (microseconds since the epoch)
 #   station-checks.sh expect-failed DEVICE [--timeout SECONDS]
 #                                   a journal entry RESULT=failed for DEVICE and its service ended
-#   station-checks.sh expect-wrong-hash DEVICE [--timeout SECONDS]
-#                                   exit code 3 and the port never opened
+#   station-checks.sh expect-refused DEVICE [--timeout SECONDS]
+#                                   the image refused (a wrong hash, no good signature): exit
+#                                   code 3 and the port never opened
 #   station-checks.sh status-says CODE PATTERN [--wait SECONDS]
 #                                   actualizador-station status exits CODE and says PATTERN (grep
 #                                   -E), at once or within SECONDS
@@ -32,8 +34,9 @@
 #                                   actualizador-station said PATTERN in the journal after the mark
 #                                   (within 20 s)
 #   station-checks.sh expect-untouched DEVICE [SECONDS]
-#                                   no service started for DEVICE, no entry, ModemManager not told
-#                                   to leave it (watched for SECONDS, 10 by default)
+#                                   no service started for DEVICE after the mark, no entry,
+#                                   ModemManager not told to leave it (watched for SECONDS, 10 by
+#                                   default)
 # DEVICE is the kernel's name (ttyUSB0). State between steps: /run/station-checks.
 set -u
 
@@ -99,11 +102,11 @@ case $command in
   configure)
     image=$1
     shift
-    sha=$(sha256sum "$image" | cut -d' ' -f1)
-    adapters="" serials="" paths="" wait=""
+    sha="" key="" adapters="" serials="" paths="" wait=""
     while [ $# -gt 0 ]; do
       case $1 in
         --sha256) sha=$2 ;;
+        --public-key) key=$2 ;;
         --adapter) adapters="$adapters $2" ;;
         --serial) serials="$serials $2" ;;
         --by-path) paths="$paths $2" ;;
@@ -112,9 +115,12 @@ case $command in
       esac
       shift 2
     done
+    # The image's own hash unless a key vouches for it.
+    [ -n "$sha$key" ] || sha=$(sha256sum "$image" | cut -d' ' -f1)
     {
       echo "image = $image"
-      echo "sha256 = $sha"
+      [ -z "$sha" ] || echo "sha256 = $sha"
+      [ -z "$key" ] || echo "public_key = $key"
       for a in ${adapters:-0403:6001}; do echo "adapter = $a"; done
       for s in $serials; do echo "serial = $s"; done
       for p in $paths; do echo "by_path = $p"; done
@@ -145,6 +151,11 @@ case $command in
       i=$((i + 1))
     done
     [ -s "$state/cursor" ] && ok "journal marked" || failed "the mark never reached the journal"
+    # The station's services' invocations so far: a unit that ran before the mark (a failed one
+    # stays loaded) is no start after it.
+    systemctl list-units --all --plain --no-legend 'actualizador-station@*' | awk '{ print $1 }' |
+      while read -r u; do echo "$u $(systemctl show -p InvocationID --value "$u")"; done \
+        >"$state/invocations"
     # Lines of the record file so far.
     records=$(records_file)
     if [ -f "$records" ]; then wc -l <"$records"; else echo 0; fi >"$state/records"
@@ -215,7 +226,7 @@ case $command in
       echo "$device $(result_field "$device" SECONDS) $(result_field "$device" __REALTIME_TIMESTAMP)"
     done
     ;;
-  expect-failed | expect-wrong-hash)
+  expect-failed | expect-refused)
     device=$1 timeout=180
     [ "${2:-}" = --timeout ] && timeout=$3
     if ! wait_result "$device" "$timeout"; then
@@ -230,10 +241,10 @@ case $command in
       active | activating) failed "$(unit "$device") still running" ;;
       *) ok "$(unit "$device") ended ($(unit_state "$device"))" ;;
     esac
-    if [ "$command" = expect-wrong-hash ]; then
+    if [ "$command" = expect-refused ]; then
       [ "$code" = 3 ] && ok "$device: exit code 3" || failed "$device: exit code $code, not 3"
       if journal _SYSTEMD_UNIT="$(unit "$device")" | grep -q 'Probando\|Conectado'; then
-        failed "$device: the port was probed despite the wrong hash"
+        failed "$device: the port was probed despite the refused image"
       else
         ok "$device: the port was never probed"
       fi
@@ -268,7 +279,9 @@ case $command in
   expect-untouched)
     device=$1 limit=${2:-10}
     sleep "$limit"
-    if [ -n "$(systemctl show -p InvocationID --value "$(unit "$device")")" ] ||
+    invocation=$(systemctl show -p InvocationID --value "$(unit "$device")")
+    before=$(awk -v u="$(unit "$device")" '$1 == u { print $2 }' "$state/invocations" 2>/dev/null)
+    if { [ -n "$invocation" ] && [ "$invocation" != "$before" ]; } ||
       journal _SYSTEMD_UNIT="$(unit "$device")" | grep -q .; then
       failed "$(unit "$device") was started"
     else
