@@ -147,4 +147,14 @@ std::size_t Utf8ToWindows1252(std::string_view text, char* out, std::size_t capa
   return length;
 }
 
+std::size_t Utf8ToPrintableWindows1252(std::string_view text, char* out, std::size_t capacity) {
+  const std::size_t length = Utf8ToWindows1252(text, out, capacity);
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<std::uint8_t>(out[i]);
+    if (byte < 0x20 || byte == 0x7F)
+      out[i] = '?';
+  }
+  return length;
+}
+
 }  // namespace updater

@@ -38,4 +38,8 @@ std::uint32_t DecodeUtf8(std::string_view text, std::size_t& at);
 // length written.
 std::size_t Utf8ToWindows1252(std::string_view text, char* out, std::size_t capacity);
 
+// The same for a text from outside the program shown on a terminal (a record, a signer's
+// comment): its control characters, a hostile text's escape sequences among them, become '?'.
+std::size_t Utf8ToPrintableWindows1252(std::string_view text, char* out, std::size_t capacity);
+
 }  // namespace updater

@@ -173,11 +173,7 @@ class Session {
   // "Firma correcta de la clave 9A73CC8229D06A63: FW 1.2", the signer's words as text.
   void SayGoodSignature() {
     char comment[sizeof signature_.trustedComment];
-    Utf8ToWindows1252(signature_.trustedComment, comment, sizeof comment);
-    for (char* c = comment; *c != '\0'; ++c) {
-      if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
-        *c = '?';
-    }
+    Utf8ToPrintableWindows1252(signature_.trustedComment, comment, sizeof comment);
     char line[sizeof comment + 64];
     std::snprintf(line, sizeof line, "Firma correcta de la clave %s: %s\n", signature_.keyId,
                   comment);

@@ -160,12 +160,7 @@ std::string Column(const std::string& text, std::size_t width) {
 
 std::string TerminalText(std::string_view utf8, std::size_t width) {
   std::string text(utf8.size() + 1, '\0');
-  text.resize(Utf8ToWindows1252(utf8, text.data(), text.size()));
-  for (char& c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F)
-      c = '?';
-  }
+  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
   if (text.size() > width)
     text = text.substr(0, width - 1) + "\x85";  // an ellipsis
   return text;

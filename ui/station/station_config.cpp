@@ -155,10 +155,8 @@ bool ReadSetting(std::string_view key, std::string_view value, int number, Stati
     config.byPaths.emplace_back(value);
   } else if (key == "log") {
     if (!InStateFolder(value)) {
-      error = Line(number,
-                   "log: '%.*s' no est\xE1 en /var/lib/actualizador/, la \xFAnica carpeta "
-                   "donde el servicio puede escribir",
-                   value);
+      error = Line(number, "log: '%.*s' no est\xE1 en ", value) + kStateFolder +
+              "/, la \xFAnica carpeta donde el servicio puede escribir";
       return false;
     }
     config.log = value;
