@@ -57,8 +57,20 @@ constexpr char kHelpAfterExitCodes[] =
     "digo del \xFAltimo\n"
     "fallo; 130 si Ctrl+C cort\xF3 una programaci\xF3n.\n";
 
+bool AllDigits(const char* text) {
+  if (*text == '\0')
+    return false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9')
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // The value of "--name=value" or "--name value"; nullptr when `arg` is not that option.
-const char* Value(const char* name, int argc, char** argv, int& i, bool& missing) {
+const char* OptionValue(const char* name, int argc, char** argv, int& i, bool& missing) {
   const char* arg = argv[i];
   const std::size_t n = std::strlen(name);
   if (std::strncmp(arg, name, n) != 0)
@@ -73,18 +85,6 @@ const char* Value(const char* name, int argc, char** argv, int& i, bool& missing
   }
   return argv[++i];
 }
-
-bool AllDigits(const char* text) {
-  if (*text == '\0')
-    return false;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9')
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool ParseSha256(std::string_view text, char out[65]) {
   if (text.size() != 64)
@@ -194,29 +194,30 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
         return Command::kUsageError;
       }
       options.wait = true;
-    } else if ((value = Value("--port", argc, argv, i, missing)) != nullptr) {
+    } else if ((value = OptionValue("--port", argc, argv, i, missing)) != nullptr) {
       if (*value == '\0') {
         std::snprintf(error, capacity, "--port: falta el nombre del puerto");
         return Command::kUsageError;
       }
       options.port = value;
       notForList = "--port";
-    } else if ((value = Value("--log", argc, argv, i, missing)) != nullptr) {
+    } else if ((value = OptionValue("--log", argc, argv, i, missing)) != nullptr) {
       if (*value == '\0') {
         std::snprintf(error, capacity, "--log: falta el nombre del archivo");
         return Command::kUsageError;
       }
       options.log = value;
       notForList = "--log";
-    } else if ((value = Value("--expect-sha256", argc, argv, i, missing)) != nullptr) {
+    } else if ((value = OptionValue("--expect-sha256", argc, argv, i, missing)) != nullptr) {
       if (!ParseSha256(value, options.expectSha256)) {
         std::snprintf(error, capacity,
                       "--expect-sha256: '%.80s' no es un SHA-256 (64 cifras hexadecimales)", value);
         return Command::kUsageError;
       }
       notForList = "--expect-sha256";
-    } else if ((value = Value("--public-key", argc, argv, i, missing)) != nullptr ||
-               (!missing && (value = Value("--signature", argc, argv, i, missing)) != nullptr)) {
+    } else if ((value = OptionValue("--public-key", argc, argv, i, missing)) != nullptr ||
+               (!missing &&
+                (value = OptionValue("--signature", argc, argv, i, missing)) != nullptr)) {
       const bool key = std::strncmp(arg, "--public-key", 12) == 0;
       if (*value == '\0') {
         std::snprintf(error, capacity, "%s: falta el nombre del archivo",

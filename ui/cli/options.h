@@ -30,6 +30,11 @@ enum class Command { kRun, kListPorts, kHelp, kVersion, kUsageError };
 // The longest --wait accepted: a week.
 inline constexpr std::uint32_t kMaxWaitSeconds = 7 * 24 * 3600;
 
+// The value of the option `name` at argv[i], given as "--name=value" or "--name value" (then `i`
+// moves to the value); nullptr when argv[i] is not that option, with `missing` set when the
+// value is.
+const char* OptionValue(const char* name, int argc, char** argv, int& i, bool& missing);
+
 // 64 hexadecimal digits in either case, into `out` lowercase and zero-terminated.
 bool ParseSha256(std::string_view text, char out[65]);
 // A whole number of seconds, at most kMaxWaitSeconds.

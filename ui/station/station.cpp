@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ui/cli/exit_status.h"
+#include "ui/cli/options.h"
 #include "ui/station/journal_time.h"
 #include "ui/station/report.h"
 #include "ui/station/station_status.h"
@@ -91,22 +92,6 @@ int Run(const LoadedConfig& loaded, const char* device, cli::Platform& platform)
   return cli::RunCli(static_cast<int>(argv.size()) - 1, argv.data(), platform);
 }
 
-// The value of `option` at rest[i] ("--since X" or "--since=X"); nullptr when rest[i] is not it.
-const std::string* OptionValue(const std::vector<std::string>& rest, std::size_t& i,
-                               const std::string& option, std::string& joined, bool& missing) {
-  if (rest[i].rfind(option + "=", 0) == 0) {
-    joined = rest[i].substr(option.size() + 1);
-    return &joined;
-  }
-  if (rest[i] != option)
-    return nullptr;
-  if (i + 1 >= rest.size()) {
-    missing = true;
-    return nullptr;
-  }
-  return &rest[++i];
-}
-
 // `report`: every station's and image's sums, as a table, JSON lines or CSV.
 int Report(const std::vector<std::string>& rest, bool json, StationSystem& system) {
   cli::Console& console = system.platform().console();
@@ -118,29 +103,36 @@ int Report(const std::vector<std::string>& rest, bool json, StationSystem& syste
     console.Error("actualizador-station: fecha u hora incorrecta: '" + value + "'\n");
     return false;
   };
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    std::string joined;
+  // The command line's own reading of "--name value" and "--name=value".
+  std::vector<char*> argv = {nullptr};
+  for (const std::string& arg : rest)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  const int argc = static_cast<int>(argv.size());
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[static_cast<std::size_t>(i)];
     bool missing = false;
-    const std::string* value = nullptr;
-    if (rest[i] == "--csv") {
+    const char* value = nullptr;
+    if (arg == "--csv") {
       csv = true;
-    } else if ((value = OptionValue(rest, i, "--directory", joined, missing)) != nullptr) {
-      source.directories.push_back(*value);
-    } else if ((value = OptionValue(rest, i, "--file", joined, missing)) != nullptr) {
-      source.files.push_back(*value);
-    } else if ((value = OptionValue(rest, i, "--since", joined, missing)) != nullptr) {
-      if (!readTime(*value, source.since))
+    } else if ((value = cli::OptionValue("--directory", argc, argv.data(), i, missing)) !=
+               nullptr) {
+      source.directories.emplace_back(value);
+    } else if ((value = cli::OptionValue("--file", argc, argv.data(), i, missing)) != nullptr) {
+      source.files.emplace_back(value);
+    } else if ((value = cli::OptionValue("--since", argc, argv.data(), i, missing)) != nullptr) {
+      if (!readTime(value, source.since))
         return cli::kExitUsage;
-    } else if (!missing && (value = OptionValue(rest, i, "--until", joined, missing)) != nullptr) {
-      if (!readTime(*value, source.until))
+    } else if (!missing &&
+               (value = cli::OptionValue("--until", argc, argv.data(), i, missing)) != nullptr) {
+      if (!readTime(value, source.until))
         return cli::kExitUsage;
     } else if (!missing) {
-      console.Error("actualizador-station: opci\xF3n incorrecta para report: '" + rest[i] + "'\n" +
+      console.Error("actualizador-station: opci\xF3n incorrecta para report: '" + arg + "'\n" +
                     kUsage);
       return cli::kExitUsage;
     }
     if (missing) {
-      console.Error("actualizador-station: falta el valor de " + rest[i] + "\n");
+      console.Error("actualizador-station: falta el valor de " + arg + "\n");
       return cli::kExitUsage;
     }
   }
