@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "model/localized.h"
 #include "model/resource.h"
 #include "serial/protocol.h"
 
@@ -40,7 +41,7 @@ void Downloader::Download() {
   succeeded_ = false;
   outcome_ = RunOutcome::kProtocolFailure;
 
-  reporter_.Report("Inicio descarga\n");
+  reporter_.Report(Localized("Inicio descarga\n"));
   clock_.Sleep(kPauseAfterStartMs);
   reporter_.ShowOnly("Espere alrededor 1 minuto");
 
@@ -55,7 +56,8 @@ void Downloader::Download() {
     // told what happened to the line.
     if (link_.line_lost()) {
       const char* port = link_.connected_port();
-      reporter_.Report("Se perdi\xF3 la conexi\xF3n con %s\n", port != nullptr ? port : "");
+      reporter_.Report(Localized("Se perdi\xF3 la conexi\xF3n con %s\n"),
+                       port != nullptr ? port : "");
       outcome_ = RunOutcome::kLineLost;
       g_programState = PROGRAM_STATE_ERROR;
       break;
@@ -83,7 +85,7 @@ bool Downloader::StepSize() {
   if (m_nFileLength >= kLengthLimit) {
     // The length does not fit the device's announcement; sending part of the image and then
     // reporting success would mislead the operator.
-    reporter_.Report("tama\xF1o incorrecto\n");
+    reporter_.Report(Localized("tama\xF1o incorrecto\n"));
     outcome_ = RunOutcome::kImageTooLong;
     g_programState = PROGRAM_STATE_ERROR;
     return true;
@@ -111,7 +113,7 @@ bool Downloader::StepSize() {
     m_nReceived = 0;
     g_programState = PROGRAM_STATE_DATA;
   } else if (reply == kLengthRejected) {
-    reporter_.Report("tama\xF1o incorrecto\n");
+    reporter_.Report(Localized("tama\xF1o incorrecto\n"));
     outcome_ = RunOutcome::kLengthRejected;
     g_programState = PROGRAM_STATE_ERROR;
   } else if (announcements_ >= kMaxAnnouncements) {
@@ -161,7 +163,7 @@ bool Downloader::StepData() {
     if (link_.line_lost())
       return true;
     outcome_ = RunOutcome::kEchoMismatch;
-    reporter_.displays().ShowMessageBox("Error de comunicaci\xF3n");
+    reporter_.displays().ShowMessageBox(Localized("Error de comunicaci\xF3n"));
     return false;
   }
   const std::uint8_t reply = link_.ReadByte();
@@ -181,7 +183,7 @@ bool Downloader::StepEnd() {
     g_programState = PROGRAM_STATE_ERROR;
     return true;
   }
-  reporter_.Report("Descarga correcta\n");
+  reporter_.Report(Localized("Descarga correcta\n"));
   ShowReceived();
   succeeded_ = true;
   outcome_ = RunOutcome::kSucceeded;

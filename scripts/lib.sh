@@ -38,7 +38,7 @@ wineserver=/usr/lib/wine/wineserver
 # shellcheck disable=SC2034  # used by the scripts that source this
 updater_build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev
                         libudev-dev fonts-liberation2 fontconfig xvfb xauth clang-format libsodium-dev minisign
-                        python3 libsystemd-dev systemd systemd-journal-remote)
+                        python3 libsystemd-dev systemd systemd-journal-remote gettext)
 # The browser tests of the line's page: Cockpit's web server and bridge (which the field rig's
 # guest serves the page with), Chromium and Selenium (which drive a browser on this machine).
 # shellcheck disable=SC2034  # used by the scripts that source this

@@ -3,8 +3,10 @@
 #include <atomic>
 
 #include "app/system/system_platform.h"
+#include "model/localized.h"
 
 int main(int argc, char** argv) {
+  updater::UseSystemLanguage();
   static std::atomic<bool> stop{false};
   updater::cli::InstallStopHandlers(stop);
   updater::cli::SystemPlatform platform(stop);

@@ -4,8 +4,10 @@
 
 #include "app/station/systemd_station.h"
 #include "app/system/system_platform.h"
+#include "model/localized.h"
 
 int main(int argc, char** argv) {
+  updater::UseSystemLanguage();
   static std::atomic<bool> stop{false};
   updater::cli::InstallStopHandlers(stop);
   updater::cli::SystemPlatform platform(stop);

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "app/system/signed_image_gate.h"
+#include "model/localized.h"
 #include "serial/clock.h"
 #include "serial/win32_port_driver.h"
 #include "ui/win32/file_chooser.h"
@@ -21,6 +22,7 @@ class CUpdaterApp {
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
+    updater::UseSystemLanguage();
 
     // Locals holding all the window's buffers, for the length of the modal loop.
     updater::Win32PortDriver ports;
