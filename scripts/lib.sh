@@ -49,6 +49,10 @@ updater_browser_packages=(chromium chromium-driver python3-selenium)
 updater_web_test_packages=("${updater_cockpit_packages[@]}" "${updater_browser_packages[@]}"
                            systemd-journal-remote)
 
+# use_build_catalogs BUILD: programs run from the build folder BUILD find their translations there
+# (an installed program finds them under /usr/share/locale).
+use_build_catalogs() { export ACTUALIZADOR_LOCALEDIR="$1/locale"; }
+
 # install_missing_packages PACKAGE... : installs those of the Debian packages that are missing,
 # through sudo when not root, without asking anything.
 install_missing_packages() {
