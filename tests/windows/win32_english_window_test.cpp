@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/system/signed_image_gate.h"
+#include "model/app_info.h"
 #include "model/dialog_template.h"
 #include "model/localized.h"
 #include "serial/clock.h"
@@ -130,48 +132,87 @@ TEST_F(Win32EnglishWindow, TextsAndSystemMenuAreEnglishAndFit) {
   EXPECT_STREQ(about, "About...");
 }
 
-struct AboutSeen {
+// A box of this thread with this caption, answered OK from a timer once it shows: its children's
+// texts, and whether they fit where the box is one of the templates'.
+struct BoxSeen {
+  std::string caption;
+  const updater::DialogTemplate* fromTemplate = nullptr;
   int opened = 0;
   std::vector<std::string> texts;
 };
 
-BOOL CALLBACK FindAbout(HWND window, LPARAM found) {
-  if (IsWindowVisible(window) && Text(window) == "About") {
+BoxSeen* boxSeen = nullptr;
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+  if (IsWindowVisible(window) && Text(window) == boxSeen->caption) {
     *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
   }
   return TRUE;
 }
 
-AboutSeen* aboutSeen = nullptr;
-
-void CALLBACK AnswerAbout(HWND, UINT, UINT_PTR, DWORD) {
-  HWND about = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), &FindAbout, reinterpret_cast<LPARAM>(&about));
-  if (about == nullptr || aboutSeen == nullptr)
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = nullptr;
+  if (boxSeen != nullptr)
+    EnumThreadWindows(GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
+  if (box == nullptr)
     return;
-  ++aboutSeen->opened;
-  for (HWND child = GetWindow(about, GW_CHILD); child != nullptr;
+  ++boxSeen->opened;
+  for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
-    aboutSeen->texts.push_back(Text(child));
+    boxSeen->texts.push_back(Text(child));
   }
-  ExpectTextsFit(about, updater::kAboutBox);
-  SendMessageA(about, WM_COMMAND, IDOK, 0);
+  if (boxSeen->fromTemplate != nullptr)
+    ExpectTextsFit(box, *boxSeen->fromTemplate);
+  SendMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// Sends `message` to the window and answers the box it opens.
+BoxSeen Answered(HWND hwnd, UINT message, WPARAM wParam, const char* caption,
+                 const updater::DialogTemplate* fromTemplate) {
+  BoxSeen seen;
+  seen.caption = caption;
+  seen.fromTemplate = fromTemplate;
+  boxSeen = &seen;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, &AnswerBox);
+  SendMessageA(hwnd, message, wParam, 0);
+  KillTimer(nullptr, timer);
+  boxSeen = nullptr;
+  return seen;
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& part) {
+  for (const std::string& text : texts) {
+    if (text.find(part) != std::string::npos)
+      return true;
+  }
+  return false;
 }
 
 TEST_F(Win32EnglishWindow, TheAboutBoxIsEnglishAndFits) {
-  AboutSeen seen;
-  aboutSeen = &seen;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 50, &AnswerAbout);
-  SendMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-  KillTimer(nullptr, timer);
-  aboutSeen = nullptr;
+  const BoxSeen seen = Answered(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, "About", &updater::kAboutBox);
   EXPECT_EQ(seen.opened, 1);
   // The icon control's first: it has no text.
   const std::vector<std::string> expected = {"Actualizador 47913 Version 1.0", "Copyright (C) 2026",
                                              "OK"};
   ASSERT_EQ(seen.texts.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(seen.texts.begin() + 1, seen.texts.end()), expected);
+}
+
+TEST_F(Win32EnglishWindow, AnImageRefusedForItsSignatureIsSaidInEnglish) {
+  const std::string keys = support::ProcessTempDir().File("english_keys");
+  CreateDirectoryA(keys.c_str(), nullptr);
+  std::ofstream(keys + "\\maker.pub") << "untrusted comment: minisign public key\n";
+  updater::SignedImageGate gate(keys);
+  dlg.core().SetImageGate(&gate);
+  chooser.answer = support::WriteImage(support::ProcessTempDir().File("english_unsigned.QMZ"),
+                                       std::vector<std::uint8_t>(300, 'A'));
+  const BoxSeen seen =
+      Answered(GetDlgItem(hwnd, IDC_OPEN), BM_CLICK, 0, updater::kApplicationName, nullptr);
+  EXPECT_EQ(seen.opened, 1);
+  EXPECT_TRUE(Contains(seen.texts, "Image refused: keys are installed in")) << seen.texts[0];
+  EXPECT_TRUE(Contains(seen.texts, "OK"));
+  std::remove(chooser.answer.c_str());
 }
 
 class Win32EnglishWindowOnCom3 : public win32test::Com3Test {
