@@ -47,25 +47,16 @@ std::string Text(HWND window) {
   return text;
 }
 
-// The widest line of `text` in the control's font.
+// The width of `text`'s first line (a status line ends in a line break) in the control's font.
 int TextWidth(HWND control, const std::string& text) {
   HDC dc = GetDC(control);
-  const auto font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
-  HGDIOBJ old = SelectObject(dc, font);
-  int widest = 0;
-  std::size_t begin = 0;
-  while (begin <= text.size()) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string::npos)
-      end = text.size();
-    SIZE size = {};
-    GetTextExtentPoint32A(dc, text.data() + begin, static_cast<int>(end - begin), &size);
-    widest = size.cx > widest ? size.cx : widest;
-    begin = end + 1;
-  }
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  const std::string line = text.substr(0, text.find('\n'));
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
   SelectObject(dc, old);
   ReleaseDC(control, dc);
-  return widest;
+  return size.cx;
 }
 
 int TextRoom(HWND control) {
