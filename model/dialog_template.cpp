@@ -1,5 +1,9 @@
 #include "model/dialog_template.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "model/localized.h"
 #include "model/product_info.h"
 #include "model/resource.h"
 
@@ -17,22 +21,24 @@ constexpr auto kButton = ControlClass::kButton;
 constexpr auto kEdit = ControlClass::kEdit;
 constexpr auto kStatic = ControlClass::kStatic;
 
-// Only "Abrir archivo" is a tab stop.
+// Only "Abrir archivo" is a tab stop. The texts are the Spanish ones of the resource script;
+// ShownText gives them in the chosen language.
 constexpr ControlTemplate kMainControls[] = {
-    {IDC_OPEN, "IDC_OPEN", kButton, "Abrir archivo", 0, 20, 13, 52, 17,
+    {IDC_OPEN, "IDC_OPEN", kButton, Translatable("Abrir archivo"), 0, 20, 13, 52, 17,
      kControl | kTabStop | kPushButton, 0},
-    {kStaticId, "IDC_STATIC", kStatic, "Tama\xF1o", 0, 136, 16, 32, 8, kLabel, 0},
+    {kStaticId, "IDC_STATIC", kStatic, Translatable("Tama\xF1o"), 0, 136, 16, 32, 8, kLabel, 0},
     {IDC_SIZE, "IDC_SIZE", kEdit, "", 0, 168, 14, 38, 14, kField, 0},
-    {kStaticId, "IDC_STATIC", kStatic, "Enviado", 0, 219, 16, 32, 8, kLabel, 0},
+    {kStaticId, "IDC_STATIC", kStatic, Translatable("Enviado"), 0, 219, 16, 32, 8, kLabel, 0},
     {IDC_SENT, "IDC_SENT", kEdit, "", 0, 250, 14, 38, 14, kField, 0},
-    {IDC_PROGRAM, "IDC_PROGRAM", kButton, "Programar", 0, 76, 13, 52, 17, kControl | kPushButton,
-     0},
+    {IDC_PROGRAM, "IDC_PROGRAM", kButton, Translatable("Programar"), 0, 76, 13, 52, 17,
+     kControl | kPushButton, 0},
     {IDC_PROGRESS, "IDC_PROGRESS", ControlClass::kProgress, "Progress1", 0, 20, 127, 280, 9,
      kControl | kSmooth, 0},
     {IDC_FILE_VIEW, "IDC_FILE_VIEW", kEdit, "", 0, 20, 38, 145, 60, kView, 0},
     {IDC_RX_VIEW, "IDC_RX_VIEW", kEdit, "", 0, 170, 38, 145, 60, kView, 0},
-    {IDC_STATE_LABEL, "IDC_STATE_LABEL", kStatic, "Estado", 0, 20, 115, 25, 8, kLabel, 0},
-    {IDC_INFO, "IDC_INFO", kStatic, "Info", 0, 49, 115, 187, 8, kLabel, 0},
+    {IDC_STATE_LABEL, "IDC_STATE_LABEL", kStatic, Translatable("Estado"), 0, 20, 115, 25, 8, kLabel,
+     0},
+    {IDC_INFO, "IDC_INFO", kStatic, Translatable("Info"), 0, 49, 115, 187, 8, kLabel, 0},
     {IDC_LOG, "IDC_LOG", kEdit, "", 0, 320, 38, 145, 60, kView, 0},
 };
 
@@ -42,7 +48,7 @@ constexpr ControlTemplate kAboutControls[] = {
     {kStaticId, "IDC_ABOUT_PRODUCT", kStatic, UPDATER_ABOUT_PRODUCT_LINE, 0, 40, 10, 119, 8,
      kControl | kStaticLeft | kNoPrefix, 0},
     {kStaticId, "IDC_ABOUT_YEAR", kStatic, "Copyright (C) 2026", 0, 40, 22, 73, 8, kLabel, 0},
-    {kOkId, "IDOK", kButton, "Aceptar", 0, 150, 7, 50, 14,
+    {kOkId, "IDOK", kButton, Translatable("Aceptar"), 0, 150, 7, 50, 14,
      kControl | kGroup | kTabStop | kDefPushButton, 0},
 };
 
@@ -81,7 +87,7 @@ constinit const DialogTemplate kMainDialog = {
 constinit const DialogTemplate kAboutBox = {
     IDD_ABOUTBOX,
     "IDD_ABOUTBOX",
-    "Acerca de",
+    Translatable("Acerca de"),
     "Arial",
     11,
     kNormalWeight,
@@ -103,6 +109,24 @@ constinit const OpeningMoves kMainDialogOpening = {
     IDC_PROGRESS,
 };
 
-constinit const char* const kAboutMenuText = "Acerca de...";
+constinit const char* const kAboutMenuText = Translatable("Acerca de...");
+
+namespace {
+
+std::string AboutProductLine() {
+  // UPDATER_ABOUT_PRODUCT_LINE's words, which the resource script needs as one literal.
+  char line[128];
+  std::snprintf(line, sizeof line, Localized("%s Versi\xF3n %d.%d"), UPDATER_PRODUCT_TITLE,
+                UPDATER_VERSION_MAJOR, UPDATER_VERSION_MINOR);
+  return line;
+}
+
+}  // namespace
+
+std::string ShownText(const ControlTemplate& control) {
+  if (std::strcmp(control.text, UPDATER_ABOUT_PRODUCT_LINE) == 0)
+    return AboutProductLine();
+  return Localized(control.text);
+}
 
 }  // namespace updater

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace updater {
 
@@ -96,5 +97,9 @@ extern const DialogTemplate kAboutBox;
 extern const OpeningMoves kMainDialogOpening;
 // IDS_ABOUTBOX: the window menu's entry that opens the About box (Windows-1252).
 extern const char* const kAboutMenuText;
+
+// What a control of these templates shows, in the chosen language: its text localized, and the
+// About box's product line (UPDATER_ABOUT_PRODUCT_LINE in Spanish) with its word translated.
+std::string ShownText(const ControlTemplate& control);
 
 }  // namespace updater

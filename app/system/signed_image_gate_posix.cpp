@@ -6,6 +6,7 @@
 
 #include "app/system/minisign.h"
 #include "app/system/signed_image_gate.h"
+#include "model/localized.h"
 #include "ui/cli/image_check.h"
 
 namespace updater {
@@ -34,7 +35,8 @@ bool SignedImageGate::Admit(const char* path, const std::uint8_t* image, std::ui
       first = check.verdict;
   }
   std::snprintf(reason, capacity,
-                "Imagen rechazada: no tiene una firma v\xE1lida de una clave instalada en %s (%s)",
+                Localized("Imagen rechazada: no tiene una firma v\xE1lida de una clave instalada "
+                          "en %s (%s)"),
                 folder_.c_str(), cli::SignatureProblemText(first));
   return false;
 }

@@ -427,4 +427,13 @@ TEST(ResourceScript, OpeningMovesNameControlsOfTheMainDialog) {
   EXPECT_TRUE(inTemplate(moves.shown));
 }
 
+// In Spanish (this program never chooses another language) each control shows the script's text
+// byte for byte, the About box's product line, composed from its words, among them.
+TEST(ResourceScript, InSpanishEachControlShowsItsTemplateText) {
+  for (const updater::DialogTemplate* dialog : {&updater::kMainDialog, &updater::kAboutBox}) {
+    for (const updater::ControlTemplate& control : dialog->controls)
+      EXPECT_EQ(updater::ShownText(control), control.text) << control.name;
+  }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "model/dialog_template.h"
+#include "model/localized.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/text_codec.h"
 
@@ -28,7 +29,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
   // Modal frame with caption and system menu: no sizing, no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setWindowTitle(updater::QStringFromCp1252(dialog.caption));
+  setWindowTitle(updater::QStringFromCp1252(updater::Localized(dialog.caption)));
   setWindowIcon(icon);
   const QFont font = updater::DialogFont(dialog, LogicalDpi(this));
   setFont(font);
@@ -43,7 +44,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
   for (const updater::ControlTemplate& control : dialog.controls) {
     const QString name = QString::fromLatin1(control.name);
     if (control.windowClass == updater::ControlClass::kButton) {
-      auto* button = new QPushButton(updater::QStringFromCp1252(control.text), this);
+      auto* button = new QPushButton(updater::QStringFromCp1252(updater::ShownText(control)), this);
       button->setObjectName(name);
       place(button, control);
       connect(button, &QPushButton::clicked, this, &QDialog::accept);
@@ -59,7 +60,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
       picture->setGeometry(at.x(), at.y(), 32, 32);
       picture->setPixmap(icon.pixmap(32, 32));
     } else {
-      auto* label = new QLabel(updater::QStringFromCp1252(control.text), this);
+      auto* label = new QLabel(updater::QStringFromCp1252(updater::ShownText(control)), this);
       label->setObjectName(name);
       label->setTextFormat(Qt::PlainText);
       place(label, control);

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <cstring>
 
+#include "model/localized.h"
 #include "ui/qt/text_codec.h"
 
 namespace updater {
@@ -17,12 +18,13 @@ CQmzFileDialog::CQmzFileDialog(QWidget* parent) : QFileDialog(parent) {
   setFileMode(QFileDialog::AnyFile);
   setNameFilter(QString::fromLatin1(kPattern));
   setFilter(filter() & ~QDir::CaseSensitive);
-  setWindowTitle(QStringLiteral("Abrir"));
-  setLabelText(QFileDialog::LookIn, QStringFromCp1252("Buscar en:"));
-  setLabelText(QFileDialog::FileName, QStringFromCp1252("Nombre:"));
-  setLabelText(QFileDialog::FileType, QStringFromCp1252("Tipo:"));
-  setLabelText(QFileDialog::Accept, QStringFromCp1252("Abrir"));
-  setLabelText(QFileDialog::Reject, QStringFromCp1252("Cancelar"));
+  // Qt draws the rest of the dialog in its own language, English without a translation of Qt.
+  setWindowTitle(QStringFromCp1252(Localized("Abrir")));
+  setLabelText(QFileDialog::LookIn, QStringFromCp1252(Localized("Buscar en:")));
+  setLabelText(QFileDialog::FileName, QStringFromCp1252(Localized("Nombre:")));
+  setLabelText(QFileDialog::FileType, QStringFromCp1252(Localized("Tipo:")));
+  setLabelText(QFileDialog::Accept, QStringFromCp1252(Localized("Abrir")));
+  setLabelText(QFileDialog::Reject, QStringFromCp1252(Localized("Cancelar")));
   selectFile(QString::fromLatin1(kPattern));
 }
 

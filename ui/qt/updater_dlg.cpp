@@ -21,6 +21,7 @@
 
 #include "model/app_info.h"
 #include "model/dialog_template.h"
+#include "model/localized.h"
 #include "model/resource.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/icon_paths.h"
@@ -105,7 +106,7 @@ void CUpdaterDlg::CreateFromTemplate() {
   // Caption, system menu and sizing border; no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setWindowTitle(updater::QStringFromCp1252(dialog.caption));
+  setWindowTitle(updater::QStringFromCp1252(updater::Localized(dialog.caption)));
   const QFont font = updater::DialogFont(dialog, LogicalDpi());
   setFont(font);
   m_units = updater::BaseUnitsOf(font);
@@ -113,7 +114,7 @@ void CUpdaterDlg::CreateFromTemplate() {
 
   using updater::ControlClass;
   for (const updater::ControlTemplate& control : dialog.controls) {
-    const QString text = updater::QStringFromCp1252(control.text);
+    const QString text = updater::QStringFromCp1252(updater::ShownText(control));
     QWidget* widget = nullptr;
     switch (control.windowClass) {
       case ControlClass::kButton: {
@@ -279,7 +280,7 @@ void CUpdaterDlg::ShowMessageBox(std::string_view text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(updater::kApplicationName),
                   updater::QStringFromCp1252(text), QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("MessageBox"));
-  box.button(QMessageBox::Ok)->setText(QStringLiteral("Aceptar"));
+  box.button(QMessageBox::Ok)->setText(updater::QStringFromCp1252(updater::Localized("Aceptar")));
   box.exec();
 }
 
@@ -360,7 +361,8 @@ bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* event) {
 void CUpdaterDlg::FillSystemMenu(QMenu& menu) {
   menu.setSeparatorsCollapsible(false);
   menu.addSeparator();
-  QAction* about = menu.addAction(updater::QStringFromCp1252(updater::kAboutMenuText));
+  QAction* about =
+      menu.addAction(updater::QStringFromCp1252(updater::Localized(updater::kAboutMenuText)));
   about->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
   about->setData(IDM_ABOUTBOX);
 }

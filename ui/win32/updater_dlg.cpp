@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "model/dialog_template.h"
+#include "model/localized.h"
 #include "ui/win32/about_dlg.h"
+#include "ui/win32/dialog_language.h"
 #include "ui/win32/resource.h"
 
 namespace {
@@ -127,6 +129,7 @@ INT_PTR CUpdaterDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL CUpdaterDlg::OnInitDialog() {
+  ShowInChosenLanguage(m_hWnd, updater::kMainDialog);
   // The bound counts, both 0, into their fields.
   m_core.m_report.TransferCounts();
 
@@ -136,7 +139,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
     char about[64] = {};
     if (LoadStringA(m_hInstance, IDS_ABOUTBOX, about, sizeof about) > 0) {
       AppendMenuA(sysMenu, MF_SEPARATOR, 0, nullptr);
-      AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, about);
+      AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, updater::Localized(about));
     }
   }
 

@@ -1,0 +1,20 @@
+#include "ui/win32/dialog_language.h"
+
+#include "model/localized.h"
+
+void ShowInChosenLanguage(HWND dialog, const updater::DialogTemplate& dialogTemplate) {
+  if (updater::InSpanish())
+    return;
+  SetWindowTextA(dialog, updater::Localized(dialogTemplate.caption));
+  HWND child = GetWindow(dialog, GW_CHILD);
+  for (const updater::ControlTemplate& control : dialogTemplate.controls) {
+    if (child == nullptr)
+      return;
+    // The progress bar's text is no caption, and an icon control shows none.
+    const bool captioned = control.windowClass != updater::ControlClass::kProgress &&
+                           control.iconId == 0 && control.text[0] != '\0';
+    if (captioned && GetDlgCtrlID(child) == control.id)
+      SetWindowTextA(child, updater::ShownText(control).c_str());
+    child = GetWindow(child, GW_HWNDNEXT);
+  }
+}
