@@ -1,0 +1,66 @@
+// Each manual page in docs/man/ (Spanish, installed in es/man1) has its English twin in
+// docs/man/en/ (installed in man1): the same sections and the same options, so that a change to
+// one page that misses the other shows.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/text_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kPages = fs::path(UPDATER_SOURCE_DIR) / "docs" / "man";
+
+struct Outline {
+  int sections = 0;
+  int subsections = 0;
+  std::set<std::string> options;
+  std::set<std::string> messageIds;
+};
+
+Outline Read(const fs::path& page) {
+  Outline outline;
+  const std::vector<std::string> lines = support::ReadLines(page.string());
+  EXPECT_FALSE(lines.empty()) << page;
+  const std::regex option(R"(\\-\\-([a-z0-9]+(?:\\-[a-z0-9]+)*))");
+  const std::regex id("MESSAGE_ID=([0-9a-f]+)");
+  for (const std::string& line : lines) {
+    outline.sections += line.starts_with(".SH ");
+    outline.subsections += line.starts_with(".SS ");
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), option);
+         it != std::sregex_iterator(); ++it)
+      outline.options.insert((*it)[1].str());
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), id);
+         it != std::sregex_iterator(); ++it)
+      outline.messageIds.insert((*it)[1].str());
+  }
+  return outline;
+}
+
+TEST(ManualPages, EachSpanishPageHasAnEnglishOneWithTheSameSectionsAndOptions) {
+  int pages = 0;
+  for (const auto& entry : fs::directory_iterator(kPages)) {
+    if (entry.path().extension() != ".1")
+      continue;
+    ++pages;
+    const fs::path english = kPages / "en" / entry.path().filename();
+    ASSERT_TRUE(fs::exists(english)) << english;
+    const Outline es = Read(entry.path());
+    const Outline en = Read(english);
+    EXPECT_EQ(es.sections, en.sections) << english;
+    EXPECT_EQ(es.subsections, en.subsections) << english;
+    EXPECT_EQ(es.options, en.options) << english;
+    EXPECT_EQ(es.messageIds, en.messageIds) << english;
+  }
+  EXPECT_EQ(pages, 4);
+  for (const auto& entry : fs::directory_iterator(kPages / "en"))
+    EXPECT_TRUE(fs::exists(kPages / entry.path().filename())) << entry.path() << " has no twin";
+}
+
+}  // namespace
