@@ -108,10 +108,10 @@ export function hourly(records, nowMs) {
     return hours;
 }
 
-// The percentage of a run still going, from its progress line ("Enviado 3200 de 31743 bytes
-// (10 %)"); null for any other line.
+// The percentage of a run still going, from its progress line in the station's language
+// ("Enviado 3200 de 31743 bytes (10 %)", "Sent 3200 of 31743 bytes (10%)"); null for any other.
 export function progressOf(message) {
-    const found = /\((\d{1,3}) %\)\s*$/.exec(message);
+    const found = /\((\d{1,3}) ?%\)\s*$/.exec(message);
     return found ? Number(found[1]) : null;
 }
 
