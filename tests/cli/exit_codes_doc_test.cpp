@@ -77,6 +77,24 @@ TEST(ExitCodeTable, TheManualPageListsEachCodeWithTheWordsOfHelp) {
   }
 }
 
+// The English page's table: the same codes in the same order (its words are English, not --help's
+// Spanish ones).
+TEST(ExitCodeTable, TheEnglishManualPageListsTheSameCodesInTheSameOrder) {
+  const std::vector<std::string> page = Lines(UPDATER_ENGLISH_MANUAL_PAGE);
+  std::size_t i = 0;
+  while (i < page.size() && page[i] != ".SH EXIT CODES")
+    ++i;
+  ASSERT_LT(i + 2, page.size()) << "no exit-code section";
+  std::vector<int> codes;
+  for (i += 3; i < page.size() && page[i] != ".TE"; ++i) {
+    if (const std::size_t tab = page[i].find('\t'); tab != std::string::npos)
+      codes.push_back(std::stoi(page[i].substr(0, tab)));
+  }
+  ASSERT_EQ(codes.size(), std::size(kExitCodes));
+  for (std::size_t k = 0; k < codes.size(); ++k)
+    EXPECT_EQ(codes[k], kExitCodes[k].status);
+}
+
 // The codes of a Markdown page's exit-code table, in its order.
 std::vector<int> MarkdownTableCodes(const char* path) {
   const std::vector<std::string> page = Lines(path);

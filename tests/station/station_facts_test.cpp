@@ -51,6 +51,8 @@ TEST(StationFacts, EveryFileNamesTheCodesPathsUnitAndMessageId) {
 
   std::vector<std::string> files = {"docs/man/actualizador-station.1",
                                     "docs/man/actualizador-cli.1",
+                                    "docs/man/en/actualizador-station.1",
+                                    "docs/man/en/actualizador-cli.1",
                                     "packaging/station/station.conf",
                                     "scripts/field/station-checks.sh",
                                     "README.md",

@@ -9,6 +9,7 @@ Usage: line_page_test.py WORK PAGE_DIR STATION_PROGRAM_DIR [--screenshots DIR]
 """
 import json
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -60,13 +61,15 @@ def free_port():
 
 
 def browser(work, width):
+    """Chromium asking for Spanish, the language the page's checks read."""
     options = webdriver.ChromeOptions()
     for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                      "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync",
                      f"--user-data-dir={work}/chromium-{width}"]:
         options.add_argument(argument)
-    options.add_experimental_option("prefs", {"download.default_directory": f"{work}/downloads"})
+    options.add_experimental_option("prefs", {"download.default_directory": f"{work}/downloads",
+                                              "intl.accept_languages": "es-ES,es"})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_window_size(width, 800 if width > 600 else 844)
     # Headless Chromium saves a download only where it is told to.
@@ -88,6 +91,15 @@ def open_page(driver, url):
 
 def text(driver, element_id):
     return driver.execute_script(f"return document.getElementById('{element_id}').textContent")
+
+
+def labels(driver):
+    """The page's language, a heading, the adapters' and line's headers and the yield."""
+    return driver.execute_script(
+        "return [document.documentElement.lang, document.getElementById('today-title').textContent,"
+        " document.querySelector('#adapters thead').textContent,"
+        " document.getElementById('today-yield').textContent,"
+        " document.querySelector('#line thead').textContent]")
 
 
 def report_today(program_dir):
@@ -183,6 +195,21 @@ def main():
         content = open(csv, encoding="utf-8", newline="").read() if os.path.exists(csv) else ""
         check("the CSV holds the records shown", content.count("\r\n") == 28 and HOSTILE in content,
               f"{content.count(chr(13) + chr(10))} lines")
+
+        # Cockpit's language English, as its own menu sets it: the page in English, numbers with
+        # a decimal point; Spanish again without the cookie.
+        spanish = labels(desktop)
+        check("in Spanish, the page's texts and a decimal comma",
+              spanish[0] == "es" and spanish[1] == "Hoy" and "Ahora" in spanish[2]
+              and re.fullmatch(r"\d+,\d %", spanish[3]) is not None, f"{spanish}")
+        desktop.add_cookie({"name": "CockpitLang", "value": "en-us", "path": "/"})
+        open_page(desktop, url)
+        english = labels(desktop)
+        check("with Cockpit in English, the page's texts and a decimal point",
+              english[0] == "en" and english[1] == "Today" and "Now" in english[2]
+              and re.fullmatch(r"\d+\.\d%", english[3]) is not None
+              and "Yield" in english[4], f"{english}")
+        desktop.delete_cookie("CockpitLang")
 
         phone = browser(work, 390)
         open_page(phone, url)

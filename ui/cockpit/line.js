@@ -2,6 +2,7 @@
 // and the day's records from the journal, then every new record as it is written.
 import * as model from "./line_model.js";
 import * as view from "./line_view.js";
+import { _ } from "./line_text.js";
 
 const cockpit = window.cockpit;
 const STATION = "actualizador-station";
@@ -58,7 +59,7 @@ async function refreshStatus() {
     const lines = model.jsonLines(out);
     const station = lines.find(l => l.event === "station");
     if (!station) {
-        view.showProblem("No se puede preguntar a actualizador-station: " + out);
+        view.showProblem(_("No se puede preguntar a actualizador-station: $0", out));
         return false;
     }
     state.status = station;
@@ -70,7 +71,7 @@ async function load() {
     if (!await refreshStatus())
         return;
     if (state.status.journal_readable === false) {
-        view.showProblem("Sin permiso para leer el diario del sistema: entre como administrador, o como usuario de los grupos systemd-journal o adm.");
+        view.showProblem(_("Sin permiso para leer el diario del sistema: entre como administrador, o como usuario de los grupos systemd-journal o adm."));
         return;
     }
     const [today, all, day] = await Promise.all([
@@ -79,7 +80,7 @@ async function load() {
         output([...JOURNAL, "--since", "-24h"]),
     ]);
     if (today.failed || all.failed) {
-        view.showProblem("No se pueden sumar los registros: " + (today.out || all.out || today.ex));
+        view.showProblem(_("No se pueden sumar los registros: $0", today.out || all.out || today.ex));
         return;
     }
     const midnight = new Date();
@@ -142,6 +143,7 @@ function followLook() {
     window.matchMedia("(prefers-color-scheme: dark)").addEventListener("change", apply);
 }
 
+view.labelPage();
 followLook();
 document.getElementById("download").addEventListener("click", download);
 load();

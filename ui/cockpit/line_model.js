@@ -1,5 +1,6 @@
 // What the line's page makes of the station's outputs and the journal's records: plain data in,
 // plain data out, no page and no Cockpit, so that every figure has one place it comes from.
+import { _, oneDecimal } from "./line_text.js";
 
 // The journal's match for every run's result (the command line writes it).
 export const RESULTS_MATCH = "MESSAGE_ID=7ec2f040a07f41a68fa510bf649112af";
@@ -29,7 +30,7 @@ export function jsonLines(text) {
 // for a value longer than it shows.
 function fieldText(value) {
     if (value === null)
-        return "(demasiado largo para mostrarlo)";
+        return _("(demasiado largo para mostrarlo)");
     if (Array.isArray(value)) {
         if (value.length > 0 && typeof value[0] === "number")
             return new TextDecoder("utf-8").decode(new Uint8Array(value));
@@ -89,10 +90,11 @@ export function countRecord(figures, record) {
     figures.total[record.ok ? "ok" : "failed"] += 1;
 }
 
-// "97,6 %", or "-" with nothing to divide.
+// "97,6 %" ("97.6%" in English), or "-" with nothing to divide.
 export function yieldText(ok, failed) {
     const runs = ok + failed;
-    return runs === 0 ? "-" : (Math.round(1000 * ok / runs) / 10).toFixed(1).replace(".", ",") + " %";
+    // Translators: a percentage; $0 is the number.
+    return runs === 0 ? "-" : _("$0 %", oneDecimal(Math.round(1000 * ok / runs) / 10));
 }
 
 // The last 24 hours by hour, oldest first: programmed and failed in each.
@@ -106,10 +108,10 @@ export function hourly(records, nowMs) {
     return hours;
 }
 
-// The percentage of a run still going, from its progress line ("Enviado 3200 de 31743 bytes
-// (10 %)"); null for any other line.
+// The percentage of a run still going, from its progress line in the station's language
+// ("Enviado 3200 de 31743 bytes (10 %)", "Sent 3200 of 31743 bytes (10%)"); null for any other.
 export function progressOf(message) {
-    const found = /\((\d{1,3}) %\)\s*$/.exec(message);
+    const found = /\((\d{1,3}) ?%\)\s*$/.exec(message);
     return found ? Number(found[1]) : null;
 }
 

@@ -1,6 +1,7 @@
 // The page's parts drawn from the model's data. Every text that comes from a record or a station
 // goes in as a text node: a record is untrusted, whatever station wrote it.
 import { localTime, yieldText, QUIET_AFTER_MS } from "./line_model.js";
+import { _, LANGUAGE } from "./line_text.js";
 
 const SVG = "http://www.w3.org/2000/svg";
 
@@ -33,29 +34,61 @@ export function showProblem(text) {
     p.hidden = !text;
 }
 
-const STATES = { on: "activa", off: "desactivada", error: "desactivada por un error en station.conf", refused: "desactivada: rechazaría la imagen" };
+// The page's own texts, in its language.
+export function labelPage() {
+    document.documentElement.lang = LANGUAGE;
+    const texts = {
+        "station-title": _("Esta estación"),
+        "today-title": _("Hoy"),
+        "today-ok-label": _("programados"),
+        "today-failed-label": _("con fallo"),
+        "today-yield-label": _("rendimiento"),
+        "chart-caption": _("Últimas 24 horas, por hora: programados y con fallo"),
+        "failures-title": _("Últimos fallos"),
+        "download": _("Descargar los registros (CSV)"),
+        "line-title": _("La línea"),
+    };
+    for (const [id, text] of Object.entries(texts))
+        document.getElementById(id).textContent = text;
+    const heads = {
+        adapters: [_("Puerto"), _("Adaptador"), _("Ahora"), _("Último")],
+        failures: [_("Hora"), _("Estación"), _("Puerto"), _("Serie USB"), _("Código"), _("Motivo")],
+        line: [_("Estación"), _("Programados hoy"), _("Con fallo"), _("Rendimiento"), _("Último registro")],
+    };
+    for (const [id, names] of Object.entries(heads))
+        document.querySelector("#" + id + " thead").replaceChildren(el("tr", "", ...names.map(n => el("th", "", n))));
+}
+
+const STATES = {
+    on: _("activa"),
+    off: _("desactivada"),
+    error: _("desactivada por un error en station.conf"),
+    refused: _("desactivada: rechazaría la imagen"),
+};
 
 // The station's line and its adapters, from status --json.
 export function showStation(station, adapters, progress) {
     const state = document.getElementById("station-state");
-    state.textContent = "Estación: " + (STATES[station.state] || station.state || "?");
+    state.textContent = _("Estación: $0", STATES[station.state] || station.state || "?");
     state.dataset.state = station.state || "";
     const image = document.getElementById("station-image");
     image.textContent = station.image
-        ? "Imagen: " + station.image + (station.image_ok ? " (coincide)" : " (" + (station.image_error || "rechazada") + ")")
+        ? (station.image_ok ? _("Imagen: $0 (coincide)", station.image)
+            : _("Imagen: $0 ($1)", station.image, station.image_error || _("rechazada")))
         : (station.error || "");
     const rows = adapters.filter(a => a.station).map(a => {
         const unit = "actualizador-station@" + String(a.device || "").replace(/^\/dev\//, "") + ".service";
         const percent = progress.get(unit);
         const now = a.unit_state === "running"
-            ? "programando" + (percent !== undefined ? " " + percent + " %" : "")
-            : a.unit_state === "unknown" ? "desconocido" : "";
+            ? (percent !== undefined ? _("programando $0 %", percent) : _("programando"))
+            : a.unit_state === "unknown" ? _("desconocido") : "";
         const last = a.last_result === null || a.last_result === undefined
-            ? "ninguno desde que se conectó"
+            ? _("ninguno desde que se conectó")
             : a.last_result === "ok"
-                ? "correcto, " + (a.last_time || "")
-                : "FALLO (código " + a.last_exit_code + "), " + (a.last_time || "") + ": " + cut(a.last_error || "");
-        return row(a.device || "", "USB " + a.vendor_id + ":" + a.product_id + (a.usb_serial ? ", serie " + a.usb_serial : ""), now, last);
+                ? _("correcto, $0", a.last_time || "")
+                : _("FALLO (código $0), $1: $2", a.last_exit_code, a.last_time || "", cut(a.last_error || ""));
+        const usb = "USB " + a.vendor_id + ":" + a.product_id;
+        return row(a.device || "", a.usb_serial ? _("$0, serie $1", usb, a.usb_serial) : usb, now, last);
     });
     fill(document.querySelector("#adapters tbody"), rows);
 }
@@ -81,7 +114,7 @@ export function showChart(hours) {
             bar.setAttribute("width", "9");
             bar.setAttribute("height", String(height));
             const title = document.createElementNS(SVG, "title");
-            title.textContent = count + (kind === "ok" ? " programados" : " con fallo");
+            title.textContent = kind === "ok" ? _("$0 programados", count) : _("$0 con fallo", count);
             bar.append(title);
             bars.push(bar);
         }
