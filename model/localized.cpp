@@ -98,7 +98,8 @@ void UseSystemLanguage() {
 }
 
 const char* Localized(const char* spanish) {
-  if (!translating || spanish == nullptr)
+  // The empty id finds the catalog's header, not a translation.
+  if (!translating || spanish == nullptr || *spanish == '\0')
     return spanish;
   try {
     return translations().Of(spanish);

@@ -82,6 +82,7 @@ TEST(LocalizedTest, EnglishFromTheCatalogEvenWhereTheLocaleIsNotGenerated) {
   EXPECT_STREQ(Localized("tama\xF1o incorrecto\n"), "wrong size\n");
   const char* untranslated = "no est\xE1 en el cat\xE1logo";
   EXPECT_EQ(Localized(untranslated), untranslated);
+  EXPECT_STREQ(Localized(""), "");
 }
 
 TEST(LocalizedTest, TheCLocaleKeepsTheSpanishTextItself) {
