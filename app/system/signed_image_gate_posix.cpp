@@ -6,6 +6,7 @@
 
 #include "app/system/minisign.h"
 #include "app/system/signed_image_gate.h"
+#include "model/localized.h"
 #include "ui/cli/image_check.h"
 
 namespace updater {
@@ -33,9 +34,11 @@ bool SignedImageGate::Admit(const char* path, const std::uint8_t* image, std::ui
     if (&key == &keys.front())
       first = check.verdict;
   }
+  // Shown in the window's message box, in the chosen language.
   std::snprintf(reason, capacity,
-                "Imagen rechazada: no tiene una firma v\xE1lida de una clave instalada en %s (%s)",
-                folder_.c_str(), cli::SignatureProblemText(first));
+                Localized("Imagen rechazada: no tiene una firma v\xE1lida de una clave instalada "
+                          "en %s (%s)"),
+                folder_.c_str(), Localized(cli::SignatureProblemText(first)));
   return false;
 }
 

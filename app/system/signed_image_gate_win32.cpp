@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/system/signed_image_gate.h"
+#include "model/localized.h"
 
 namespace updater {
 
@@ -25,8 +26,8 @@ bool SignedImageGate::Admit(const char*, const std::uint8_t*, std::uint32_t, cha
     return true;
   FindClose(search);
   std::snprintf(reason, capacity,
-                "Imagen rechazada: hay claves instaladas en %s y este programa no comprueba "
-                "firmas en Windows",
+                Localized("Imagen rechazada: hay claves instaladas en %s y este programa no "
+                          "comprueba firmas en Windows"),
                 folder_.c_str());
   return false;
 }
