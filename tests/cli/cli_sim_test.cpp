@@ -194,6 +194,17 @@ TEST_F(CliSimTest, InEnglishOnlyTheMessagesForAPersonChange) {
   EXPECT_NE(WithoutTimes(spanish.record).find("\"seconds\":T"), std::string::npos);
 }
 
+TEST_F(CliSimTest, HelpInEnglish) {
+  Cli help("help-en", "-,-,-,-", {"--help"}, "en_US.UTF-8");
+  EXPECT_EQ(help.Wait(10000), 0);
+  const std::string out = ReadFile(help.out);
+  EXPECT_EQ(out.rfind("Usage: actualizador-cli [OPTION]... IMAGE\n", 0), 0u) << out;
+  EXPECT_NE(out.find("\nExit codes:\n    0  the device confirmed the whole image\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n  130  interrupted (Ctrl+C)\n"), std::string::npos);
+}
+
 TEST_F(CliSimTest, EveryFailureEndsWithItsExitStatus) {
   const std::string image = WriteImage("faults.QMZ", 600);
   struct Case {
