@@ -170,7 +170,7 @@ class Session {
                     Localized("la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s"),
                     options_.image, sha256_, options_.expectSha256);
     } else {
-      DescribeImageProblem(check, Localized(reason), said, sizeof said, true);
+      DescribeImageProblem(check, read ? "" : Localized(reason), said, sizeof said, true);
     }
     result.said = said;
     platform_.UtcNow(started_, sizeof started_);

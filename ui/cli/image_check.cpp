@@ -175,6 +175,9 @@ const char* FileProblemText(FileProblem problem, bool append) {
 
 std::string LocalizedFailure(std::string_view spanish) {
   const std::string text(spanish);
+  // An empty id would find the catalog's header.
+  if (text.empty())
+    return text;
   const char* whole = Localized(text.c_str());
   if (whole != text.c_str() || InSpanish())
     return whole;

@@ -39,7 +39,7 @@ ImageState CheckStationImage(const StationConfig& config, cli::Platform& platfor
   char text[256];
   cli::DescribeImageProblem(state.check, reason, text, sizeof text);
   state.problem = text;
-  cli::DescribeImageProblem(state.check, Localized(reason), text, sizeof text, true);
+  cli::DescribeImageProblem(state.check, read ? "" : Localized(reason), text, sizeof text, true);
   state.shownProblem = text;
   return state;
 }
@@ -243,12 +243,14 @@ std::string LastLine(const AdapterView& v, bool readable, StationSystem& system)
                            v.last->seconds.c_str());
   }
   if (v.last != nullptr) {
-    return last + Localized("FALLO (") + Code(v.last->exitCode) + "), " +
-           system.LocalTime(v.last->usec) + ": " + ShownRecordText(v.last->error, 1000) + "\n";
+    return last + cli::Say(Translatable("FALLO (c\xF3"
+                                        "digo %d), %s: %s\n"),
+                           v.last->exitCode, system.LocalTime(v.last->usec).c_str(),
+                           ShownRecordText(v.last->error, 1000).c_str());
   }
   if (v.unit.state == UnitStatus::State::kFailed) {
-    return last + Localized("FALLO (") + ExitWords(v.unit.exitStatus) +
-           Localized("), sin resultado en el diario\n");
+    return last + cli::Say(Translatable("FALLO (%s), sin resultado en el diario\n"),
+                           ExitWords(v.unit.exitStatus).c_str());
   }
   if (!readable)
     return last + Localized("desconocido (sin permiso para leer el diario del sistema)\n");
