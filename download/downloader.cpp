@@ -41,9 +41,9 @@ void Downloader::Download() {
   succeeded_ = false;
   outcome_ = RunOutcome::kProtocolFailure;
 
-  reporter_.Report(Localized("Inicio descarga\n"));
+  reporter_.Report(Translatable("Inicio descarga\n"));
   clock_.Sleep(kPauseAfterStartMs);
-  reporter_.ShowOnly("Espere alrededor 1 minuto");
+  reporter_.ShowOnly(Translatable("Espere alrededor 1 minuto"));
 
   bool running = true;
   while (running) {
@@ -56,7 +56,7 @@ void Downloader::Download() {
     // told what happened to the line.
     if (link_.line_lost()) {
       const char* port = link_.connected_port();
-      reporter_.Report(Localized("Se perdi\xF3 la conexi\xF3n con %s\n"),
+      reporter_.Report(Translatable("Se perdi\xF3 la conexi\xF3n con %s\n"),
                        port != nullptr ? port : "");
       outcome_ = RunOutcome::kLineLost;
       g_programState = PROGRAM_STATE_ERROR;
@@ -85,7 +85,7 @@ bool Downloader::StepSize() {
   if (m_nFileLength >= kLengthLimit) {
     // The length does not fit the device's announcement; sending part of the image and then
     // reporting success would mislead the operator.
-    reporter_.Report(Localized("tama\xF1o incorrecto\n"));
+    reporter_.Report(Translatable("tama\xF1o incorrecto\n"));
     outcome_ = RunOutcome::kImageTooLong;
     g_programState = PROGRAM_STATE_ERROR;
     return true;
@@ -113,7 +113,7 @@ bool Downloader::StepSize() {
     m_nReceived = 0;
     g_programState = PROGRAM_STATE_DATA;
   } else if (reply == kLengthRejected) {
-    reporter_.Report(Localized("tama\xF1o incorrecto\n"));
+    reporter_.Report(Translatable("tama\xF1o incorrecto\n"));
     outcome_ = RunOutcome::kLengthRejected;
     g_programState = PROGRAM_STATE_ERROR;
   } else if (announcements_ >= kMaxAnnouncements) {
@@ -163,7 +163,8 @@ bool Downloader::StepData() {
     if (link_.line_lost())
       return true;
     outcome_ = RunOutcome::kEchoMismatch;
-    reporter_.displays().ShowMessageBox(Localized("Error de comunicaci\xF3n"));
+    constexpr const char* kEchoError = Translatable("Error de comunicaci\xF3n");
+    reporter_.displays().ShowTranslatedMessageBox(Localized(kEchoError), kEchoError);
     return false;
   }
   const std::uint8_t reply = link_.ReadByte();
@@ -183,7 +184,7 @@ bool Downloader::StepEnd() {
     g_programState = PROGRAM_STATE_ERROR;
     return true;
   }
-  reporter_.Report(Localized("Descarga correcta\n"));
+  reporter_.Report(Translatable("Descarga correcta\n"));
   ShowReceived();
   succeeded_ = true;
   outcome_ = RunOutcome::kSucceeded;

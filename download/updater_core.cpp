@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "download/image_file.h"
+#include "model/localized.h"
 #include "model/resource.h"
 #include "serial/open_advice.h"
 
@@ -16,7 +17,8 @@ void UpdaterCore::InitState() {
 }
 
 void UpdaterCore::OnOpenFile(FileChooser& chooser) {
-  m_report.displays().SetText(IDC_INFO, "Hay datos");
+  constexpr const char* kData = Translatable("Hay datos");
+  m_report.displays().SetTranslatedText(IDC_INFO, Localized(kData), kData);
   char path[kPathSize] = {};
   if (!chooser.Choose(path, sizeof path))
     return;
@@ -29,7 +31,7 @@ bool UpdaterCore::LoadImage(const char* path) {
   ImageFile file;
   if (!file.Open(path)) {
     // Nothing changes: the image loaded before, if any, can still be programmed.
-    m_report.Report("No se puede abrir el archivo\n");
+    m_report.Report(Translatable("No se puede abrir el archivo\n"));
     return false;
   }
 
@@ -63,7 +65,7 @@ bool UpdaterCore::LoadImage(const char* path) {
     if (refused)
       displays.ShowMessageBox(refusal);
     else
-      m_report.Report("No se puede abrir el archivo\n");
+      m_report.Report(Translatable("No se puede abrir el archivo\n"));
     return false;
   }
   if (d.m_nFileLength > 0)
@@ -85,12 +87,15 @@ void UpdaterCore::Program(const char* name, const char* shown) {
     outcome_ = RunOutcome::kInterrupted;
   } else {
     outcome_ = RunOutcome::kNoDevice;
-    m_report.Report("No se puede conectar\n");
+    m_report.Report(Translatable("No se puede conectar\n"));
     // A port that is there but would not open is the likeliest reason; say how to clear it.
     if (const OpenError* blocked = m_link.BlockedPort()) {
       char advice[Reporter::kMessageSize];
-      if (FormatOpenAdvice(*blocked, advice, sizeof advice) > 0)
-        m_report.Report("%s", advice);
+      char spanish[Reporter::kMessageSize];
+      if (FormatOpenAdvice(*blocked, advice, sizeof advice) > 0 &&
+          FormatOpenAdvice(*blocked, spanish, sizeof spanish, false) > 0) {
+        m_report.ReportTranslated(advice, spanish);
+      }
     }
   }
   displays.SetCursor(CursorShape::kArrow);

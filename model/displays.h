@@ -32,6 +32,18 @@ class Displays {
   // Modal message box with the text, one OK button and the application's name as caption.
   virtual void ShowMessageBox(std::string_view text) = 0;
   virtual void SetCursor(CursorShape shape) = 0;
+
+  // A text shown in the chosen language (model/localized.h) given in Spanish too: a front end that
+  // records what it shows (the command line's JSON lines) keeps the Spanish, the same in every
+  // language. By default the shown text alone.
+  virtual void SetTranslatedText(int id, std::string_view text, std::string_view spanish) {
+    static_cast<void>(spanish);
+    SetText(id, text);
+  }
+  virtual void ShowTranslatedMessageBox(std::string_view text, std::string_view spanish) {
+    static_cast<void>(spanish);
+    ShowMessageBox(text);
+  }
 };
 
 }  // namespace updater

@@ -9,7 +9,7 @@ namespace updater {
 // Spanish text.
 
 // Marks a text kept in a table for the catalog (xgettext's keyword); it is localized where shown.
-constexpr const char* Translatable(const char* spanish) {
+__attribute__((format_arg(1))) constexpr const char* Translatable(const char* spanish) {
   return spanish;
 }
 

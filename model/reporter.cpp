@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "model/localized.h"
 #include "model/resource.h"
 
 namespace updater {
@@ -14,13 +15,28 @@ namespace {
 constexpr char kLogEntryEnd[] = "\r\n";
 constexpr std::size_t kLogEntryEndLength = 2;
 
+// The message in the chosen language into `shown`, and in Spanish into `spanish`.
+void FormatBoth(char (&shown)[Reporter::kMessageSize], char (&spanish)[Reporter::kMessageSize],
+                const char* format, std::va_list args) {
+  std::va_list again;
+  va_copy(again, args);
+  std::vsnprintf(spanish, sizeof spanish, format, args);
+  const char* localized = Localized(format);
+  if (localized == format)
+    std::memcpy(shown, spanish, sizeof shown);
+  else
+    std::vsnprintf(shown, sizeof shown, localized, again);
+  va_end(again);
+}
+
 }  // namespace
 
 void Reporter::Report(const char* format, ...) {
   std::memset(m_message, 0, sizeof m_message);
+  std::memset(m_spanish, 0, sizeof m_spanish);
   std::va_list args;
   va_start(args, format);
-  std::vsnprintf(m_message, sizeof m_message, format, args);
+  FormatBoth(m_message, m_spanish, format, args);
   va_end(args);
   ShowStatus();
   AppendLog();
@@ -29,13 +45,24 @@ void Reporter::Report(const char* format, ...) {
 void Reporter::ShowOnly(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::vsnprintf(m_message, sizeof m_message, format, args);
+  FormatBoth(m_message, m_spanish, format, args);
   va_end(args);
   ShowStatus();
 }
 
+void Reporter::ReportTranslated(const char* shown, const char* spanish) {
+  std::memset(m_message, 0, sizeof m_message);
+  std::memset(m_spanish, 0, sizeof m_spanish);
+  std::snprintf(m_message, sizeof m_message, "%s", shown);
+  std::snprintf(m_spanish, sizeof m_spanish, "%s", spanish);
+  ShowStatus();
+  AppendLog();
+}
+
 void Reporter::ShowStatus() {
-  displays_.SetText(IDC_INFO, std::string_view(m_message, strnlen(m_message, sizeof m_message)));
+  displays_.SetTranslatedText(IDC_INFO,
+                              std::string_view(m_message, strnlen(m_message, sizeof m_message)),
+                              std::string_view(m_spanish, strnlen(m_spanish, sizeof m_spanish)));
 }
 
 void Reporter::AppendLog() {

@@ -15,7 +15,9 @@ namespace updater {
 
 // The status line, the log and the received-bytes view, and the two counts bound to the size and
 // sent fields. Every message is formatted into the one message buffer; a "report" shows it and
-// appends it to the log, "show only" leaves the log alone.
+// appends it to the log, "show only" leaves the log alone. A format is the Spanish text, marked
+// for the catalog with Translatable(); the message is shown in the chosen language
+// (model/localized.h), and given to the displays in Spanish too.
 class Reporter {
  public:
   static constexpr std::size_t kMessageSize = 256;
@@ -29,6 +31,8 @@ class Reporter {
   void Report(const char* format, ...) UPDATER_PRINTF_FORMAT(2, 3);
   // Shown in the status line only.
   void ShowOnly(const char* format, ...) UPDATER_PRINTF_FORMAT(2, 3);
+  // A message already made in both languages, reported as Report does.
+  void ReportTranslated(const char* shown, const char* spanish);
 
   void ShowStatus();
   // Appends the message and CR LF. When the entry would not fit, the oldest whole entries are
@@ -45,7 +49,8 @@ class Reporter {
   Displays& displays() { return displays_; }
   std::size_t log_length() const { return m_nLogLength; }
 
-  char m_message[kMessageSize] = {};
+  char m_message[kMessageSize] = {};  // in the chosen language
+  char m_spanish[kMessageSize] = {};  // the same in Spanish
   char m_log[kLogSize] = {};
   std::size_t m_nLogLength = 0;  // bytes of m_log before its terminator
   std::int32_t m_nSize = 0;

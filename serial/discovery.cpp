@@ -1,3 +1,4 @@
+#include "model/localized.h"
 #include "serial/protocol.h"
 #include "serial/serial_link.h"
 
@@ -43,11 +44,11 @@ bool SerialLink::Probe(const char* shown) {
   clock_.Sleep(kPauseBeforeProbeMs);
   WriteByte(kProbe);
   if (ReadByte() == kProbe) {
-    reporter_.Report("Conectado a equipo en %s", shown);
+    reporter_.Report(Translatable("Conectado a equipo en %s"), shown);
     return true;
   }
   ClosePort();
-  reporter_.Report("Cerrar %s\n", shown);
+  reporter_.Report(Translatable("Cerrar %s\n"), shown);
   clock_.Sleep(kPauseAfterCloseMs);
   return false;
 }

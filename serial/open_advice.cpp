@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "model/localized.h"
+
 namespace updater {
 
 namespace {
@@ -16,13 +18,16 @@ struct Advice {
 bool AdviceFor(OpenFailure failure, Advice& advice) {
   switch (failure) {
     case OpenFailure::kPermissionDenied:
-      advice = {"Sin permiso para abrir el puerto ",
-                ": a\xF1"
-                "ada su usuario al grupo dialout y vuelva a iniciar la sesi\xF3n\n"};
+      // Translators: the port's path goes between the two parts.
+      advice = {Translatable("Sin permiso para abrir el puerto "),
+                Translatable(": a\xF1"
+                             "ada su usuario al grupo dialout y vuelva a iniciar la sesi\xF3n\n")};
       return true;
     case OpenFailure::kBusy:
-      advice = {"El puerto ",
-                " est\xE1 en uso por otro programa: ci\xE9rrelo y vuelva a intentarlo\n"};
+      // Translators: the port's path goes between the two parts.
+      advice = {Translatable("El puerto "),
+                Translatable(" est\xE1 en uso por otro programa: ci\xE9rrelo y vuelva a "
+                             "intentarlo\n")};
       return true;
     default:
       return false;
@@ -35,13 +40,16 @@ bool IsUtf8Continuation(char c) {
 
 }  // namespace
 
-std::size_t FormatOpenAdvice(const OpenError& error, char* out, std::size_t capacity) {
+std::size_t FormatOpenAdvice(const OpenError& error, char* out, std::size_t capacity,
+                             bool localized) {
   if (out == nullptr || capacity == 0)
     return 0;
   out[0] = '\0';
   Advice advice{};
   if (!AdviceFor(error.failure, advice))
     return 0;
+  if (localized)
+    advice = {Localized(advice.before), Localized(advice.after)};
 
   static constexpr char kCut[] = "...";
   const std::size_t fixed = std::strlen(advice.before) + std::strlen(advice.after);

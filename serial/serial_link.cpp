@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "model/localized.h"
 #include "serial/com_name.h"
 #include "serial/deadline.h"
 #include "serial/protocol.h"
@@ -20,13 +21,13 @@ int SerialLink::OpenPort(std::int8_t index) {
 }
 
 int SerialLink::OpenNamed(const char* name, const char* shown, OpenError& error) {
-  reporter_.Report("Probando %s ...\n", shown);
+  reporter_.Report(Translatable("Probando %s ...\n"), shown);
   clock_.Sleep(kPauseBeforeOpenMs);
   lineLost_ = false;
 
   m_hPort = name != nullptr ? driver_.Open(name, error) : kInvalidPort;
   if (m_hPort == kInvalidPort) {
-    reporter_.Report("No abierto %s\n", shown);
+    reporter_.Report(Translatable("No abierto %s\n"), shown);
     return 0;
   }
 
@@ -34,7 +35,7 @@ int SerialLink::OpenNamed(const char* name, const char* shown, OpenError& error)
   driver_.GetLineSettings(m_hPort, settings);
   driver_.SetLineSettings(m_hPort, WithDeviceLineSettings(settings));
 
-  reporter_.Report("%s abierto\n", shown);
+  reporter_.Report(Translatable("%s abierto\n"), shown);
   return 1;
 }
 

@@ -18,7 +18,9 @@
 #include <systemd/sd-journal.h>
 
 #include "app/system/journal.h"
+#include "model/localized.h"
 #include "model/windows1252.h"
+#include "ui/cli/translated.h"
 
 namespace updater::station {
 
@@ -103,20 +105,23 @@ namespace {
 // Why someone other than root could change the file at `path` with status `info`: its owner, its
 // mode, or its folder's (a folder others may write lets them replace the file, unless it is
 // sticky and the file root's).
-std::string OthersMayWrite(const std::string& path, const struct stat& info) {
-  char why[256] = "";
+cli::Translated OthersMayWrite(const std::string& path, const struct stat& info) {
   struct stat folder {};
   const std::size_t slash = path.find_last_of('/');
   const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   if (info.st_uid != 0)
-    std::snprintf(why, sizeof why, "su propietario es el usuario %u", info.st_uid);
-  else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-    std::snprintf(why, sizeof why, "sus permisos son %04o", info.st_mode & 07777);
-  else if (stat(parent.c_str(), &folder) != 0 ||
-           (folder.st_uid != 0 ||
-            ((folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0)))
-    std::snprintf(why, sizeof why, "otro usuario puede escribir en su carpeta %s", parent.c_str());
-  return why;
+    return cli::Translate(Translatable("su propietario es el usuario %u"), info.st_uid);
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return cli::Translate(Translatable("sus permisos son %04o"),
+                          static_cast<unsigned>(info.st_mode & 07777));
+  }
+  if (stat(parent.c_str(), &folder) != 0 ||
+      (folder.st_uid != 0 ||
+       ((folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0))) {
+    return cli::Translate(Translatable("otro usuario puede escribir en su carpeta %s"),
+                          parent.c_str());
+  }
+  return {};
 }
 
 }  // namespace
@@ -128,7 +133,7 @@ bool SystemdStation::ReadConfig(const char* path, ConfigFile& file) {
   file.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   struct stat info {};
   if (stat(path, &info) != 0) {
-    file.othersMayWrite = "no se puede saber de qui\xE9n es";
+    file.othersMayWrite = cli::Translate(Translatable("no se puede saber de qui\xE9n es"));
     return true;
   }
   file.changedUsec = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000u +
@@ -354,7 +359,7 @@ bool SystemdStation::ReadRecords(const ReportSource& source, ReportSums& sums, s
   for (const std::string& folder : source.directories) {
     const std::vector<std::string> found = JournalFiles(folder);
     if (found.empty() && error.empty())
-      error = "no hay archivos del diario en " + folder;
+      error = cli::Say(Translatable("no hay archivos del diario en %s"), folder.c_str());
     files.insert(files.end(), found.begin(), found.end());
   }
   for (const std::string& pattern : source.files) {
@@ -362,7 +367,7 @@ bool SystemdStation::ReadRecords(const ReportSource& source, ReportSums& sums, s
     if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
       files.insert(files.end(), found.gl_pathv, found.gl_pathv + found.gl_pathc);
     else if (error.empty())
-      error = "ning\xFAn archivo del diario es " + pattern;
+      error = cli::Say(Translatable("ning\xFAn archivo del diario es %s"), pattern.c_str());
     globfree(&found);
   }
   if (source.directories.empty() && source.files.empty()) {
@@ -379,8 +384,10 @@ bool SystemdStation::ReadRecords(const ReportSource& source, ReportSums& sums, s
     readable += access(file.c_str(), R_OK) == 0 ? 1 : 0;
   if (error.empty() && readable == 0 && !files.empty()) {
     error = source.directories.empty() && source.files.empty()
-                ? "sin permiso para leer el diario del sistema: use sudo o el grupo systemd-journal"
-                : "sin permiso para leer los archivos del diario";
+                ? Localized(
+                      "sin permiso para leer el diario del sistema: use sudo o el grupo "
+                      "systemd-journal")
+                : Localized("sin permiso para leer los archivos del diario");
   }
   if (!error.empty())
     return false;

@@ -34,10 +34,11 @@ bool SignedImageGate::Admit(const char* path, const std::uint8_t* image, std::ui
     if (&key == &keys.front())
       first = check.verdict;
   }
+  // Shown in the window's message box, in the chosen language.
   std::snprintf(reason, capacity,
                 Localized("Imagen rechazada: no tiene una firma v\xE1lida de una clave instalada "
                           "en %s (%s)"),
-                folder_.c_str(), cli::SignatureProblemText(first));
+                folder_.c_str(), Localized(cli::SignatureProblemText(first)));
   return false;
 }
 

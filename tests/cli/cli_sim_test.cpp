@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,10 +48,12 @@ bool AllJsonObjects(const std::string& path) {
 }
 
 // The command line (its test variant, with COM1 to COM4 from `ports`) as a child process;
-// standard output and error go to files.
+// standard output and error go to files. `language`, when given, is its LANG, with the build's
+// catalogs and no other of gettext's variables.
 class Cli {
  public:
-  Cli(const std::string& name, const std::string& ports, std::vector<std::string> args)
+  Cli(const std::string& name, const std::string& ports, std::vector<std::string> args,
+      const std::string& language = "")
       : out(Temp(name + ".out")), err(Temp(name + ".err")) {
     args.insert(args.begin(), CLI_TEST_PROGRAM);
     std::vector<char*> argv;
@@ -63,6 +66,12 @@ class Cli {
       if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
         _exit(127);
       putenv(const_cast<char*>(env.c_str()));
+      if (!language.empty()) {
+        for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+          unsetenv(variable);
+        setenv("LANG", language.c_str(), 1);
+        setenv("ACTUALIZADOR_LOCALEDIR", UPDATER_LOCALE_FOLDER, 1);
+      }
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -123,6 +132,77 @@ TEST_F(CliSimTest, WholeRunByDiscoveryRecordsParsableLinesAndPrintsNoCarriageRet
   EXPECT_EQ(record.find('\n'), record.size() - 1);
   EXPECT_NE(ReadFile(cli.out).find(record), std::string::npos);
   EXPECT_NE(record.find("\"ok\":true,\"exit_code\":0,\"port\":\"COM2\""), std::string::npos);
+}
+
+// The run's time in a record or a JSON line ("seconds", "started") as "T": the rest of two runs'
+// lines is the same bytes.
+std::string WithoutTimes(const std::string& lines) {
+  static const std::regex times("\"(seconds|started)\":(\"[^\"]*\"|[0-9.]+)");
+  return std::regex_replace(lines, times, "\"$1\":T");
+}
+
+// The same run in English and in Spanish (the C locale): the messages on standard error in the
+// language; the exit status, the JSON lines and the record alike, their texts Spanish in both.
+TEST_F(CliSimTest, InEnglishOnlyTheMessagesForAPersonChange) {
+  const std::string image = WriteImage("language.QMZ", 1000);
+  // The same name for the port in both runs: the simulator's link.
+  const std::string port = Temp("language-port");
+  struct Run {
+    int status;
+    std::string out;
+    std::string err;
+    std::string record;
+  };
+  const auto run = [&](const std::string& language) {
+    support::SimProcess sim;
+    StartSim(sim, {"--no-pace", "--timeout", "60", "--wrong-echo=300", "--link", port});
+    const std::string log = Temp("language-" + language + ".jsonl");
+    Cli cli("language-" + language, "-,-,-,-", {"--json", "--log", log, "--port", port, image},
+            language);
+    const int status = cli.Wait(60000);
+    return Run{status, ReadFile(cli.out), ReadFile(cli.err), ReadFile(log)};
+  };
+  const Run spanish = run("C");
+  const Run english = run("en_US.UTF-8");
+
+  EXPECT_EQ(spanish.status, 7) << spanish.err;
+  EXPECT_EQ(english.status, spanish.status) << english.err;
+  EXPECT_NE(spanish.err.find("Conectado a equipo en " + port + "\nInicio descarga\n"),
+            std::string::npos)
+      << spanish.err;
+  EXPECT_NE(
+      english.err.find("Trying " + port + " ...\n" + port + " opened\nConnected to the device on " +
+                       port + "\nDownload started\n"),
+      std::string::npos)
+      << english.err;
+  EXPECT_NE(english.err.find("Sent 128 of 1000 bytes (12 %)\n"), std::string::npos);
+  EXPECT_NE(english.err.find("Communication error\n"), std::string::npos);
+  EXPECT_NE(english.err.find("actualizador-cli: the echo differs from the image (code 7)\n"),
+            std::string::npos)
+      << english.err;
+  for (const char* spanishWord : {"Probando", "abierto", "Enviado", "comunicaci",
+                                  "c\xC3\xB3"
+                                  "digo"})
+    EXPECT_EQ(english.err.find(spanishWord), std::string::npos) << spanishWord;
+
+  EXPECT_NE(spanish.out.find("\"event\":\"error\",\"text\":\"Error de comunicaci\xC3\xB3n\""),
+            std::string::npos)
+      << spanish.out;
+  EXPECT_NE(spanish.record.find("\"error\":\"el eco difiere de la imagen\""), std::string::npos);
+  EXPECT_EQ(WithoutTimes(english.out), WithoutTimes(spanish.out));
+  EXPECT_EQ(WithoutTimes(english.record), WithoutTimes(spanish.record));
+  EXPECT_NE(WithoutTimes(spanish.record).find("\"seconds\":T"), std::string::npos);
+}
+
+TEST_F(CliSimTest, HelpInEnglish) {
+  Cli help("help-en", "-,-,-,-", {"--help"}, "en_US.UTF-8");
+  EXPECT_EQ(help.Wait(10000), 0);
+  const std::string out = ReadFile(help.out);
+  EXPECT_EQ(out.rfind("Usage: actualizador-cli [OPTION]... IMAGE\n", 0), 0u) << out;
+  EXPECT_NE(out.find("\nExit codes:\n    0  the device confirmed the whole image\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n  130  interrupted (Ctrl+C)\n"), std::string::npos);
 }
 
 TEST_F(CliSimTest, EveryFailureEndsWithItsExitStatus) {

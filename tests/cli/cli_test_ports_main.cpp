@@ -6,8 +6,10 @@
 #include <string>
 
 #include "app/system/system_platform.h"
+#include "model/localized.h"
 
 int main(int argc, char** argv) {
+  updater::UseSystemLanguage();
   static std::atomic<bool> stop{false};
   updater::cli::InstallStopHandlers(stop);
   std::string paths[4];

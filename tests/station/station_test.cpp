@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_cli_platform.h"
 #include "fakes/fake_lines.h"
+#include "model/localized.h"
 #include "support/temp_dir.h"
 #include "ui/station/journal_time.h"
 #include "ui/station/report.h"
@@ -374,6 +377,69 @@ TEST(StationReport, ReadsJournalctlsTimesAndItsOwnOptions) {
   args.back() = "--until";
   argv.back() = args.back().data();
   EXPECT_EQ(RunStation(static_cast<int>(argv.size()), argv.data(), station), 2);
+}
+
+// The language the station speaks from now on, as gettext's variables choose it, with the build's
+// catalogs.
+void Speak(const char* lang) {
+  for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+    unsetenv(variable);
+  setenv("LANG", lang, 1);
+  setenv("ACTUALIZADOR_LOCALEDIR", UPDATER_LOCALE_FOLDER, 1);
+  updater::UseSystemLanguage();
+}
+
+// In English the report's table and the status speak English, with a decimal point, and show the
+// records' Spanish failures in English; the JSON lines and the CSV are the same bytes as in
+// Spanish.
+TEST(StationLanguage, EnglishWordsForAPersonTheSameJsonForAProgram) {
+  const std::string hash(64, 'a');
+  ReportSums sums;
+  sums.Add({"st1", hash, "/srv/FW1.QMZ", "ok", "0", "68.805", "", 1000000});
+  sums.Add({"st1", hash, "/srv/FW1.QMZ", "failed", "3", "0.2",
+            "imagen demasiado larga para el equipo: 40000 bytes, como m\xC3\xA1ximo 31743",
+            2000000});
+  sums.Add(
+      {"st1", hash, "/srv/FW1.QMZ", "failed", "7", "12.5", "el eco difiere de la imagen", 3000000});
+  const std::vector<ReportGroup> groups = sums.Groups();
+  const auto table = [&] { return ReportTable(groups, [](std::uint64_t) { return "t"; }); };
+  FakeStation station;
+  station.Configure(40000);
+
+  Speak("C");
+  const std::string spanishTable = table();
+  const std::string json = ReportJson(groups);
+  const std::string csv = ReportCsv(groups);
+  EXPECT_NE(spanishTable.find("33,3 %   68,8 s"), std::string::npos) << spanishTable;
+  EXPECT_EQ(station.Status(true), kStatusImageRefused);
+  const std::string statusJson = station.Output();
+
+  Speak("en_US.UTF-8");
+  const std::string english = table();
+  EXPECT_NE(english.find("Station    Image    SHA-256       Succeeded  Failed    Yield   Median  "
+                         "First                Last\n"),
+            std::string::npos)
+      << english;
+  EXPECT_NE(english.find("33.3 %   68.8 s"), std::string::npos) << english;
+  EXPECT_NE(english.find("    failures with code 3: 1, mostly: image too long for the device: "
+                         "40000 bytes, at most 31743\n"),
+            std::string::npos)
+      << english;
+  EXPECT_NE(english.find("    failures with code 7: 1, mostly: the echo differs from the image\n"),
+            std::string::npos);
+  EXPECT_EQ(ReportJson(groups), json);
+  EXPECT_EQ(ReportCsv(groups), csv);
+
+  EXPECT_EQ(station.Status(), kStatusImageRefused);
+  EXPECT_NE(station.Output().find("Station: off, every run would refuse the image\n  Image:    "),
+            std::string::npos)
+      << station.Output();
+  EXPECT_NE(station.Output().find("(REFUSED: image too long for the device: 40000 bytes, at most "
+                                  "31743)\n  SHA-256:  "),
+            std::string::npos);
+  EXPECT_EQ(station.Status(true), kStatusImageRefused);
+  EXPECT_EQ(station.Output(), statusJson);
+  Speak("C");  // for the cases after this one when the suite runs in one process
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "download/updater_core.h"
 #include "model/app_info.h"
+#include "model/localized.h"
 #include "model/windows1252.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/image_check.h"
@@ -12,6 +13,7 @@
 #include "ui/cli/options.h"
 #include "ui/cli/platform.h"
 #include "ui/cli/terminal_displays.h"
+#include "ui/cli/translated.h"
 
 namespace updater::cli {
 
@@ -61,7 +63,7 @@ void PrintPort(Console& console, const PortInfo& port) {
         static_cast<unsigned>(port.productId));
     separator = ", ";
   }
-  text("serie %s", port.serialNumber);
+  text(Localized("serie %s"), port.serialNumber);
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof line - 1)
     n = static_cast<int>(std::strlen(line));
   line[n++] = '\n';
@@ -91,7 +93,7 @@ int ListPorts(const Options& options, Platform& platform) {
     console.OutputBytes(json.Finish());
   }
   if (count == 0 && !options.quiet)
-    console.Error("No hay puertos serie\n");
+    console.Error(Localized("No hay puertos serie\n"));
   return kExitSuccess;
 }
 
@@ -118,10 +120,12 @@ class Session {
  private:
   struct Result {
     int status = kExitInternal;
+    // In Spanish, for the records (the same in every language); nullptr for a success.
     const char* failure = nullptr;
     const char* port = nullptr;
     std::uint32_t milliseconds = 0;
-    // Said on standard error in place of `failure` when set: the failure with the file it names.
+    // Said on standard error in place of `failure`, in the chosen language, when set: the
+    // failure with the file it names. Otherwise `failure` is said localized.
     const char* said = nullptr;
   };
 
@@ -151,20 +155,24 @@ class Session {
     // What standard error says names the file, and both hashes.
     char said[NamedPort::kNameSize + 256];
     if (check.verdict == ImageVerdict::kUnreadable) {
-      std::snprintf(said, sizeof said, "no se puede leer la imagen '%s': %s", options_.image,
-                    reason);
-      result.said = said;
+      std::snprintf(said, sizeof said, Localized("no se puede leer la imagen '%s': %s"),
+                    options_.image, Localized(reason));
+    } else if (check.verdict == ImageVerdict::kUnsigned && check.signature.keyId[0] != '\0') {
+      std::snprintf(said, sizeof said,
+                    Localized("la imagen '%s' no tiene una firma v\xE1lida de la clave %s: %s"),
+                    options_.image, check.signature.keyId,
+                    Localized(SignatureProblemText(check.signature.verdict)));
     } else if (check.verdict == ImageVerdict::kUnsigned) {
-      std::snprintf(said, sizeof said, "la imagen '%s' no tiene una firma v\xE1lida%s%s: %s",
-                    options_.image, check.signature.keyId[0] != '\0' ? " de la clave " : "",
-                    check.signature.keyId, SignatureProblemText(check.signature.verdict));
-      result.said = said;
+      std::snprintf(said, sizeof said, Localized("la imagen '%s' no tiene una firma v\xE1lida: %s"),
+                    options_.image, Localized(SignatureProblemText(check.signature.verdict)));
     } else if (check.verdict == ImageVerdict::kOtherHash) {
       std::snprintf(said, sizeof said,
-                    "la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s",
+                    Localized("la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s"),
                     options_.image, sha256_, options_.expectSha256);
-      result.said = said;
+    } else {
+      DescribeImageProblem(check, read ? "" : Localized(reason), said, sizeof said, true);
     }
+    result.said = said;
     platform_.UtcNow(started_, sizeof started_);
     Finish(result);
     return result.status;
@@ -175,8 +183,8 @@ class Session {
     char comment[sizeof signature_.trustedComment];
     Utf8ToPrintableWindows1252(signature_.trustedComment, comment, sizeof comment);
     char line[sizeof comment + 64];
-    std::snprintf(line, sizeof line, "Firma correcta de la clave %s: %s\n", signature_.keyId,
-                  comment);
+    std::snprintf(line, sizeof line, Localized("Firma correcta de la clave %s: %s\n"),
+                  signature_.keyId, comment);
     if (!options_.quiet)
       platform_.console().Error(line);
   }
@@ -206,10 +214,11 @@ class Session {
         break;
       }
       if (!repeated) {
-        char note[NamedPort::kNameSize + 64];
-        std::snprintf(note, sizeof note, "Esperando un equipo en %s ...",
-                      named_ != nullptr ? named_->shown : "COM1 a COM4");
-        displays_.Note(note);
+        const Translated note =
+            named_ != nullptr
+                ? Translate(Translatable("Esperando un equipo en %s ..."), named_->shown)
+                : Translate(Translatable("Esperando un equipo en COM1 a COM4 ..."));
+        displays_.Note(note.shown, note.spanish);
         repeated = true;
       }
     }
@@ -254,10 +263,9 @@ class Session {
       }
       WaitUntilGone();
     }
-    char summary[128];
-    std::snprintf(summary, sizeof summary, "Equipos programados: %d correctos, %d con fallo",
-                  succeeded, failed);
-    displays_.Note(summary);
+    const Translated summary = Translate(
+        Translatable("Equipos programados: %d correctos, %d con fallo"), succeeded, failed);
+    displays_.Note(summary.shown, summary.spanish);
     if (options_.json) {
       JsonLine json;
       json.Utf8("event", "summary");
@@ -279,10 +287,9 @@ class Session {
   void WaitUntilGone() {
     PortInfo programmed;
     const bool removable = ListedPort(programmed) && programmed.vendorId != 0;
-    char note[NamedPort::kNameSize + 64];
-    std::snprintf(note, sizeof note, "Retire el equipo de %s para programar el siguiente",
-                  lastPort_);
-    displays_.Note(note);
+    const Translated note =
+        Translate(Translatable("Retire el equipo de %s para programar el siguiente"), lastPort_);
+    displays_.Note(note.shown, note.spanish);
     const char* open = named_ != nullptr ? named_->open : lastPort_;
     displays_.SetMuted(true);
     for (;;) {
@@ -330,24 +337,24 @@ class Session {
     if (options_.log != nullptr && !platform_.AppendRecord(options_.log, Record(result))) {
       char message[NamedPort::kNameSize + 128];
       std::snprintf(message, sizeof message,
-                    "no se pudo a\xF1"
-                    "adir el registro a %s: %s",
-                    options_.log, FileProblemText(platform_.ExplainFile(options_.log, true), true));
+                    Localized("no se pudo a\xF1"
+                              "adir el registro a %s: %s"),
+                    options_.log,
+                    Localized(FileProblemText(platform_.ExplainFile(options_.log, true), true)));
       PrintError(platform_.console(), message);
       logFailed_ = true;
       if (result.status == kExitSuccess) {
         result.status = kExitInternal;
-        result.failure = "el registro no se pudo escribir";
+        result.failure = Translatable("el registro no se pudo escribir");
       }
     }
     if (options_.journal && !platform_.JournalRecord(JournalEntry(result), device_)) {
-      PrintError(platform_.console(),
-                 "no se pudo a\xF1"
-                 "adir el resultado al diario del sistema");
+      PrintError(platform_.console(), Localized("no se pudo a\xF1"
+                                                "adir el resultado al diario del sistema"));
       logFailed_ = true;
       if (result.status == kExitSuccess) {
         result.status = kExitInternal;
-        result.failure = "el registro no se pudo escribir";
+        result.failure = Translatable("el registro no se pudo escribir");
       }
     }
     if (options_.json)
@@ -355,14 +362,16 @@ class Session {
     if (result.failure != nullptr) {
       char message[NamedPort::kNameSize + 512];
       std::snprintf(message, sizeof message,
-                    "%s (c\xF3"
-                    "digo %d)",
-                    result.said != nullptr ? result.said : result.failure, result.status);
+                    Localized("%s (c\xF3"
+                              "digo %d)"),
+                    result.said != nullptr ? result.said : Localized(result.failure),
+                    result.status);
       PrintError(platform_.console(), message);
     }
   }
 
-  // The journal's entry: the record's fields, and one line in words for a person.
+  // The journal's entry: the record's fields, and one line in words for a person, Spanish in every
+  // language like the record's error (the report and the status read them back).
   RunRecord JournalEntry(const Result& result) {
     RunRecord entry;
     entry.ok = result.status == kExitSuccess;
@@ -482,7 +491,7 @@ int RunCli(int argc, char** argv, Platform& platform) {
   switch (ParseCommandLine(argc, argv, options, error, sizeof error)) {
     case Command::kUsageError: {
       PrintError(console, error);
-      console.Error("Pruebe 'actualizador-cli --help'.\n");
+      console.Error(Localized("Pruebe 'actualizador-cli --help'.\n"));
       return kExitUsage;
     }
     case Command::kHelp:
@@ -503,17 +512,18 @@ int RunCli(int argc, char** argv, Platform& platform) {
 
   if (options.log != nullptr && !platform.AppendRecord(options.log, std::string_view())) {
     std::snprintf(error, sizeof error,
-                  "--log: no se puede escribir en '%s': %s (c\xF3"
-                  "digo %d)",
-                  options.log, FileProblemText(platform.ExplainFile(options.log, true), true),
+                  Localized("--log: no se puede escribir en '%s': %s (c\xF3"
+                            "digo %d)"),
+                  options.log,
+                  Localized(FileProblemText(platform.ExplainFile(options.log, true), true)),
                   kExitUsage);
     PrintError(console, error);
     return kExitUsage;
   }
   if (options.journal && !platform.JournalAvailable()) {
     std::snprintf(error, sizeof error,
-                  "--journal: este sistema no tiene el diario de systemd (c\xF3"
-                  "digo %d)",
+                  Localized("--journal: este sistema no tiene el diario de systemd (c\xF3"
+                            "digo %d)"),
                   kExitUsage);
     PrintError(console, error);
     return kExitUsage;
@@ -523,9 +533,10 @@ int RunCli(int argc, char** argv, Platform& platform) {
   if (options.port != nullptr) {
     driver = platform.NamePort(options.port, named);
     if (driver == nullptr) {
-      std::snprintf(error, sizeof error, "--port: '%s' no nombra ning\xFAn puerto", options.port);
+      std::snprintf(error, sizeof error, Localized("--port: '%s' no nombra ning\xFAn puerto"),
+                    options.port);
       PrintError(console, error);
-      console.Error("Pruebe 'actualizador-cli --help'.\n");
+      console.Error(Localized("Pruebe 'actualizador-cli --help'.\n"));
       return kExitUsage;
     }
   }

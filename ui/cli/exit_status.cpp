@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "model/localized.h"
+
 namespace updater::cli {
 
 namespace {
@@ -28,7 +30,7 @@ std::size_t FormatExitCodes(char* out, std::size_t capacity) {
     const int n = std::snprintf(status, sizeof status, "%*d  ", kMeaningColumn - 2, code.status);
     for (int i = 0; i < n; ++i)
       put(status[i]);
-    for (const char* p = code.meaning; *p != '\0'; ++p) {
+    for (const char* p = Localized(code.meaning); *p != '\0'; ++p) {
       put(*p);
       for (int i = 0; *p == '\n' && i < kMeaningColumn; ++i)
         put(' ');
@@ -71,17 +73,17 @@ int ExitStatusFor(RunOutcome outcome, OpenFailure portFailure) {
 const char* FailureText(RunOutcome outcome, OpenFailure portFailure) {
   // A pulled cable is a failure of its own, though a script acts on it as on any other.
   if (outcome == RunOutcome::kLineLost)
-    return "se perdi\xF3 la conexi\xF3n con el puerto";
+    return Translatable("se perdi\xF3 la conexi\xF3n con el puerto");
   if (outcome == RunOutcome::kNoDevice) {
     switch (portFailure) {
       case OpenFailure::kAbsent:
-        return "el puerto no existe";
+        return Translatable("el puerto no existe");
       case OpenFailure::kNotSerialPort:
-        return "el nombre no es un puerto serie";
+        return Translatable("el nombre no es un puerto serie");
       case OpenFailure::kBusy:
-        return "el puerto est\xE1 ocupado por otro programa";
+        return Translatable("el puerto est\xE1 ocupado por otro programa");
       case OpenFailure::kPermissionDenied:
-        return "sin permiso para abrir el puerto";
+        return Translatable("sin permiso para abrir el puerto");
       case OpenFailure::kOther:
       case OpenFailure::kNone:
         break;

@@ -3,12 +3,52 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "download/downloader.h"
+#include "ui/cli/translated.h"
 
 namespace updater::cli {
 
 namespace {
+
+// DescribeImageProblem's texts with a figure or a reason, which LocalizedFailure reads back.
+constexpr const char* kUnreadable = Translatable("no se puede leer la imagen: %s");
+constexpr const char* kTooLong =
+    Translatable("imagen demasiado larga para el equipo: %u bytes, como m\xE1ximo %u");
+constexpr const char* kUnsigned = Translatable("imagen sin firma v\xE1lida: %s");
+
+// Whether `text` is `format` (its conversions %s and %u alone) filled in; the values in `values`.
+bool Fills(std::string_view format, std::string_view text, std::vector<std::string>& values) {
+  values.clear();
+  while (!format.empty()) {
+    if (format.size() >= 2 && format[0] == '%' && (format[1] == 's' || format[1] == 'u')) {
+      const bool number = format[1] == 'u';
+      format.remove_prefix(2);
+      // Up to the next conversion's literal text, or to the end.
+      const std::string_view literal = format.substr(0, format.find('%'));
+      std::size_t end = text.size();
+      if (!literal.empty()) {
+        end = format.size() == literal.size() ? text.rfind(literal) : text.find(literal);
+        if (end == std::string_view::npos)
+          return false;
+      }
+      const std::string_view value = text.substr(0, end);
+      if (value.empty() ||
+          (number && value.find_first_not_of("0123456789") != std::string_view::npos)) {
+        return false;
+      }
+      values.emplace_back(value);
+      text.remove_prefix(end);
+      continue;
+    }
+    if (text.empty() || text[0] != format[0])
+      return false;
+    format.remove_prefix(1);
+    text.remove_prefix(1);
+  }
+  return text.empty();
+}
 
 bool SignatureGood(const char* path, const std::uint8_t* image, std::uint32_t length,
                    const SignatureRequirement& required, Platform& platform, ImageCheck& check) {
@@ -49,35 +89,36 @@ ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, st
 }
 
 void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char* out,
-                          std::size_t capacity) {
+                          std::size_t capacity, bool localized) {
   if (capacity == 0)
     return;
+  const auto L = [localized](const char* spanish) { return InLanguage(spanish, localized); };
   out[0] = '\0';
   switch (check.verdict) {
     case ImageVerdict::kGood:
       break;
     case ImageVerdict::kUnreadable:
-      std::snprintf(out, capacity, "no se puede leer la imagen: %s", unreadable);
+      std::snprintf(out, capacity, L(kUnreadable), unreadable);
       break;
     case ImageVerdict::kEmpty:
-      std::snprintf(out, capacity,
-                    "la imagen est\xE1 vac\xED"
-                    "a");
+      std::snprintf(out, capacity, "%s",
+                    L(Translatable("la imagen est\xE1 vac\xED"
+                                   "a")));
       break;
     case ImageVerdict::kTooLong:
-      std::snprintf(
-          out, capacity, "imagen demasiado larga para el equipo: %u bytes, como m\xE1ximo %u",
-          static_cast<unsigned>(check.length), static_cast<unsigned>(Downloader::kLengthLimit - 1));
+      std::snprintf(out, capacity, L(kTooLong), static_cast<unsigned>(check.length),
+                    static_cast<unsigned>(Downloader::kLengthLimit - 1));
       break;
     case ImageVerdict::kUnsigned:
-      std::snprintf(out, capacity, "imagen sin firma v\xE1lida: %s",
-                    SignatureProblemText(check.signature.verdict));
+      std::snprintf(out, capacity, L(kUnsigned), L(SignatureProblemText(check.signature.verdict)));
       break;
     case ImageVerdict::kNoDigest:
-      std::snprintf(out, capacity, "no se pudo calcular el SHA-256 de la imagen");
+      std::snprintf(out, capacity, "%s",
+                    L(Translatable("no se pudo calcular el SHA-256 de la imagen")));
       break;
     case ImageVerdict::kOtherHash:
-      std::snprintf(out, capacity, "la imagen no es la esperada: otro SHA-256");
+      std::snprintf(out, capacity, "%s",
+                    L(Translatable("la imagen no es la esperada: otro SHA-256")));
       break;
   }
 }
@@ -85,48 +126,80 @@ void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char*
 const char* SignatureProblemText(SignatureVerdict verdict) {
   switch (verdict) {
     case SignatureVerdict::kGood:
-      return "firma correcta";
+      return Translatable("firma correcta");
     case SignatureVerdict::kUnsupported:
-      return "este programa no comprueba firmas en este sistema";
+      return Translatable("este programa no comprueba firmas en este sistema");
     case SignatureVerdict::kNoKey:
-      return "no se puede leer la clave p\xFA"
-             "blica";
+      return Translatable(
+          "no se puede leer la clave p\xFA"
+          "blica");
     case SignatureVerdict::kMalformedKey:
-      return "la clave p\xFA"
-             "blica no es de minisign";
+      return Translatable(
+          "la clave p\xFA"
+          "blica no es de minisign");
     case SignatureVerdict::kNoSignature:
-      return "no se puede leer la firma";
+      return Translatable("no se puede leer la firma");
     case SignatureVerdict::kMalformedSignature:
-      return "la firma no es de minisign";
+      return Translatable("la firma no es de minisign");
     case SignatureVerdict::kOtherKey:
-      return "la firma es de otra clave";
+      return Translatable("la firma es de otra clave");
     case SignatureVerdict::kBadSignature:
-      return "la imagen no es la firmada";
+      return Translatable("la imagen no es la firmada");
     case SignatureVerdict::kBadComment:
-      return "el comentario de confianza se cambi\xF3 tras firmar";
+      return Translatable("el comentario de confianza se cambi\xF3 tras firmar");
   }
-  return "firma incorrecta";
+  return Translatable("firma incorrecta");
 }
 
 const char* FileProblemText(FileProblem problem, bool append) {
   switch (problem) {
     case FileProblem::kAbsent:
-      return "no existe";
+      return Translatable("no existe");
     case FileProblem::kFolderAbsent:
-      return "la carpeta no existe";
+      return Translatable("la carpeta no existe");
     case FileProblem::kFolder:
-      return "es una carpeta, no un archivo";
+      return Translatable("es una carpeta, no un archivo");
     case FileProblem::kNoPermission:
-      return append ? "sin permiso de escritura" : "sin permiso de lectura";
+      return append ? Translatable("sin permiso de escritura")
+                    : Translatable("sin permiso de lectura");
     case FileProblem::kNotAFile:
-      return "no es un archivo normal";
+      return Translatable("no es un archivo normal");
     case FileProblem::kReadOnly:
-      return "sistema de archivos de solo lectura";
+      return Translatable("sistema de archivos de solo lectura");
     case FileProblem::kNone:
     case FileProblem::kOther:
       break;
   }
-  return "error del sistema";
+  return Translatable("error del sistema");
+}
+
+std::string LocalizedFailure(std::string_view spanish) {
+  const std::string text(spanish);
+  // An empty id would find the catalog's header.
+  if (text.empty())
+    return text;
+  const char* whole = Localized(text.c_str());
+  if (whole != text.c_str() || InSpanish())
+    return whole;
+  std::vector<std::string> values;
+  for (const char* format : {kUnreadable, kTooLong, kUnsigned}) {
+    if (!Fills(format, text, values))
+      continue;
+    // The localized format filled in with the same values in order, a reason localized too.
+    std::string out;
+    std::size_t next = 0;
+    for (const char* p = Localized(format); *p != '\0'; ++p) {
+      if (p[0] == '%' && (p[1] == 's' || p[1] == 'u') && next < values.size()) {
+        out += p[1] == 's' ? Localized(values[next].c_str()) : values[next];
+        ++next;
+        ++p;
+      } else {
+        out += *p;
+      }
+    }
+    return out;
+  }
+  return text;
 }
 
 void HexDigest(const std::uint8_t digest[32], char out[65]) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ui/cli/platform.h"
@@ -42,18 +43,25 @@ ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, st
                       std::string_view expected, const SignatureRequirement& required,
                       Platform& platform);
 
-// Why a signature was not good, in words (Windows-1252).
+// Why a signature was not good, in words (Spanish, Windows-1252; Localized() gives them in the
+// chosen language).
 const char* SignatureProblemText(SignatureVerdict verdict);
 
 // Why `check` refuses the image, in words (Windows-1252, zero-terminated in `out`):
 // "imagen demasiado larga para el equipo: 40000 bytes, como máximo 31743". `unreadable` is why
-// the file would not open, for kUnreadable. Empty for a good image.
+// the file would not open, for kUnreadable, in the same language. Empty for a good image. In
+// Spanish for the records, or in the chosen language when `localized` is true.
 void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char* out,
-                          std::size_t capacity);
+                          std::size_t capacity, bool localized = false);
 
-// The reason a file would not open, in words (Windows-1252): for an image when `append` is
-// false, for a record file when it is true.
+// The reason a file would not open, in words (Spanish, Windows-1252; Localized() gives them in the
+// chosen language): for an image when `append` is false, for a record file when it is true.
 const char* FileProblemText(FileProblem problem, bool append);
+
+// A failure text as the records keep it (Spanish, Windows-1252: FailureText's,
+// DescribeImageProblem's with its figures and reason) in the chosen language; a text it does not
+// know stays as it is.
+std::string LocalizedFailure(std::string_view spanish);
 
 // The digest as 64 lowercase hex digits and a terminating zero.
 void HexDigest(const std::uint8_t digest[32], char out[65]);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "model/localized.h"
 #include "ui/cli/exit_status.h"
 
 namespace updater::cli {
@@ -10,7 +11,7 @@ namespace updater::cli {
 namespace {
 
 // Up to the exit codes, which the table of exit statuses gives.
-constexpr char kHelpBeforeExitCodes[] =
+constexpr const char* kHelpBeforeExitCodes = Translatable(
     "Uso: actualizador-cli [OPCI\xD3N]... IMAGEN\n"
     "Programa IMAGEN (un archivo .QMZ, del que se leen los primeros 65.536 bytes) en un\n"
     "equipo 47.913 conectado a un puerto serie, con los mensajes de la ventana. El equipo\n"
@@ -49,13 +50,13 @@ constexpr char kHelpBeforeExitCodes[] =
     "  --version          mostrar la versi\xF3n y terminar\n"
     "\n"
     "C\xF3"
-    "digos de salida:\n";
+    "digos de salida:\n");
 
 // After the exit codes.
-constexpr char kHelpAfterExitCodes[] =
+constexpr const char* kHelpAfterExitCodes = Translatable(
     "Con --loop: 0 si todos los equipos se programaron bien, si no el c\xF3"
     "digo del \xFAltimo\n"
-    "fallo; 130 si Ctrl+C cort\xF3 una programaci\xF3n.\n";
+    "fallo; 130 si Ctrl+C cort\xF3 una programaci\xF3n.\n");
 
 bool AllDigits(const char* text) {
   if (*text == '\0')
@@ -119,14 +120,19 @@ bool ParseSeconds(std::string_view text, std::uint32_t& seconds) {
 
 const char* HelpText() {
   struct Text {
-    char bytes[4096];
+    char bytes[8192];
   };
+  // In the chosen language, which main chooses before anything asks for the help.
   static const Text help = [] {
     Text text{};
-    std::size_t length = sizeof kHelpBeforeExitCodes - 1;
-    std::memcpy(text.bytes, kHelpBeforeExitCodes, length);
+    const int before =
+        std::snprintf(text.bytes, sizeof text.bytes, "%s", Localized(kHelpBeforeExitCodes));
+    std::size_t length = before < 0 ? 0 : static_cast<std::size_t>(before);
+    if (length >= sizeof text.bytes)
+      length = sizeof text.bytes - 1;
     length += FormatExitCodes(text.bytes + length, sizeof text.bytes - length);
-    std::snprintf(text.bytes + length, sizeof text.bytes - length, "%s", kHelpAfterExitCodes);
+    std::snprintf(text.bytes + length, sizeof text.bytes - length, "%s",
+                  Localized(kHelpAfterExitCodes));
     return text;
   }();
   return help.bytes;
@@ -148,7 +154,8 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
     const char* arg = argv[i];
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
       if (options.image != nullptr) {
-        std::snprintf(error, capacity, "sobra el argumento '%s': se programa una sola imagen", arg);
+        std::snprintf(error, capacity,
+                      Localized("sobra el argumento '%s': se programa una sola imagen"), arg);
         return Command::kUsageError;
       }
       options.image = arg;
@@ -181,7 +188,8 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
       if (i + 1 < argc && AllDigits(argv[i + 1])) {
         spacedWait = argv[++i];
         if (!ParseSeconds(spacedWait, options.waitSeconds)) {
-          std::snprintf(error, capacity, "--wait: '%s' no es un n\xFAmero de segundos (0 a %u)",
+          std::snprintf(error, capacity,
+                        Localized("--wait: '%s' no es un n\xFAmero de segundos (0 a %u)"),
                         spacedWait, static_cast<unsigned>(kMaxWaitSeconds));
           return Command::kUsageError;
         }
@@ -189,29 +197,32 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
     } else if (std::strncmp(arg, "--wait=", 7) == 0) {
       notForList = "--wait";
       if (!ParseSeconds(arg + 7, options.waitSeconds)) {
-        std::snprintf(error, capacity, "--wait: '%s' no es un n\xFAmero de segundos (0 a %u)",
-                      arg + 7, static_cast<unsigned>(kMaxWaitSeconds));
+        std::snprintf(error, capacity,
+                      Localized("--wait: '%s' no es un n\xFAmero de segundos (0 a %u)"), arg + 7,
+                      static_cast<unsigned>(kMaxWaitSeconds));
         return Command::kUsageError;
       }
       options.wait = true;
     } else if ((value = OptionValue("--port", argc, argv, i, missing)) != nullptr) {
       if (*value == '\0') {
-        std::snprintf(error, capacity, "--port: falta el nombre del puerto");
+        std::snprintf(error, capacity, Localized("--port: falta el nombre del puerto"));
         return Command::kUsageError;
       }
       options.port = value;
       notForList = "--port";
     } else if ((value = OptionValue("--log", argc, argv, i, missing)) != nullptr) {
       if (*value == '\0') {
-        std::snprintf(error, capacity, "--log: falta el nombre del archivo");
+        std::snprintf(error, capacity, Localized("--log: falta el nombre del archivo"));
         return Command::kUsageError;
       }
       options.log = value;
       notForList = "--log";
     } else if ((value = OptionValue("--expect-sha256", argc, argv, i, missing)) != nullptr) {
       if (!ParseSha256(value, options.expectSha256)) {
-        std::snprintf(error, capacity,
-                      "--expect-sha256: '%.80s' no es un SHA-256 (64 cifras hexadecimales)", value);
+        std::snprintf(
+            error, capacity,
+            Localized("--expect-sha256: '%.80s' no es un SHA-256 (64 cifras hexadecimales)"),
+            value);
         return Command::kUsageError;
       }
       notForList = "--expect-sha256";
@@ -220,17 +231,17 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
                 (value = OptionValue("--signature", argc, argv, i, missing)) != nullptr)) {
       const bool key = std::strncmp(arg, "--public-key", 12) == 0;
       if (*value == '\0') {
-        std::snprintf(error, capacity, "%s: falta el nombre del archivo",
+        std::snprintf(error, capacity, Localized("%s: falta el nombre del archivo"),
                       key ? "--public-key" : "--signature");
         return Command::kUsageError;
       }
       (key ? options.publicKey : options.signature) = value;
       notForList = key ? "--public-key" : "--signature";
     } else if (missing) {
-      std::snprintf(error, capacity, "%s: falta su valor", arg);
+      std::snprintf(error, capacity, Localized("%s: falta su valor"), arg);
       return Command::kUsageError;
     } else {
-      std::snprintf(error, capacity, "opci\xF3n desconocida '%s'", arg);
+      std::snprintf(error, capacity, Localized("opci\xF3n desconocida '%s'"), arg);
       return Command::kUsageError;
     }
   }
@@ -240,30 +251,30 @@ Command ParseCommandLine(int argc, char** argv, Options& options, char* error,
     return Command::kVersion;
   if (options.listPorts) {
     if (options.image != nullptr) {
-      std::snprintf(error, capacity, "--list-ports no programa ninguna imagen");
+      std::snprintf(error, capacity, Localized("--list-ports no programa ninguna imagen"));
       return Command::kUsageError;
     }
     if (notForList != nullptr) {
-      std::snprintf(error, capacity, "--list-ports muestra todos los puertos y no admite %s",
-                    notForList);
+      std::snprintf(error, capacity,
+                    Localized("--list-ports muestra todos los puertos y no admite %s"), notForList);
       return Command::kUsageError;
     }
     return Command::kListPorts;
   }
   if (options.image == nullptr && spacedWait != nullptr) {
     std::snprintf(error, capacity,
-                  "falta la IMAGEN que programar ('%s' se tom\xF3 como los segundos de "
-                  "--wait=%s; una imagen con ese nombre se da como ./%s)",
+                  Localized("falta la IMAGEN que programar ('%s' se tom\xF3 como los segundos de "
+                            "--wait=%s; una imagen con ese nombre se da como ./%s)"),
                   spacedWait, spacedWait, spacedWait);
     return Command::kUsageError;
   }
   if (options.image == nullptr) {
-    std::snprintf(error, capacity, "falta la IMAGEN que programar");
+    std::snprintf(error, capacity, Localized("falta la IMAGEN que programar"));
     return Command::kUsageError;
   }
   if (options.signature != nullptr && options.publicKey == nullptr) {
     std::snprintf(error, capacity,
-                  "--signature sin --public-key: no hay clave con que comprobarla");
+                  Localized("--signature sin --public-key: no hay clave con que comprobarla"));
     return Command::kUsageError;
   }
   return Command::kRun;

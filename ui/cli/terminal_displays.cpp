@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "model/localized.h"
 #include "model/resource.h"
 #include "ui/cli/json_writer.h"
 
@@ -21,6 +22,16 @@ std::uint32_t ParseCount(std::string_view text) {
   return value;
 }
 
+// The first line of `text`, without its carriage returns; `text` goes on after it.
+std::string_view NextLine(std::string_view& text) {
+  const std::size_t end = text.find('\n');
+  std::string_view line = text.substr(0, end);
+  text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  while (!line.empty() && line.back() == '\r')
+    line.remove_suffix(1);
+  return line;
+}
+
 }  // namespace
 
 TerminalDisplays::TerminalDisplays(Console& console, Clock& clock, bool quiet, bool json)
@@ -32,7 +43,7 @@ TerminalDisplays::TerminalDisplays(Console& console, Clock& clock, bool quiet, b
 
 void TerminalDisplays::SetText(int id, std::string_view text) {
   if (id == IDC_INFO)
-    Status(text, "status");
+    Status(text, text, "status");
   else if (id == IDC_SENT)
     Sent(ParseCount(text));
 }
@@ -49,13 +60,24 @@ void TerminalDisplays::SetSignedNumber(int id, std::int32_t value) {
 }
 
 void TerminalDisplays::ShowMessageBox(std::string_view text) {
-  Status(text, "error");
+  Status(text, text, "error");
 }
 
-void TerminalDisplays::Note(std::string_view text) {
+void TerminalDisplays::SetTranslatedText(int id, std::string_view text, std::string_view spanish) {
+  if (id == IDC_INFO)
+    Status(text, spanish, "status");
+  else
+    SetText(id, text);
+}
+
+void TerminalDisplays::ShowTranslatedMessageBox(std::string_view text, std::string_view spanish) {
+  Status(text, spanish, "error");
+}
+
+void TerminalDisplays::Note(std::string_view text, std::string_view spanish) {
   const bool muted = muted_;
   muted_ = false;
-  Status(text, "status");
+  Status(text, spanish, "status");
   muted_ = muted;
 }
 
@@ -72,33 +94,34 @@ void TerminalDisplays::EndProgress() {
   }
 }
 
-void TerminalDisplays::Status(std::string_view text, const char* event) {
+void TerminalDisplays::Status(std::string_view text, std::string_view spanish, const char* event) {
   if (muted_)
     return;
-  // One line for each line of the message; the line ends of the window's log go.
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    while (!line.empty() && line.back() == '\r')
-      line.remove_suffix(1);
-    if (!line.empty())
-      StatusLine(line, event);
+  // One line for each line of the message, the shown one and the Spanish one side by side; the
+  // line ends of the window's log go.
+  while (!text.empty() || !spanish.empty()) {
+    const std::string_view line = NextLine(text);
+    const std::string_view spanishLine = NextLine(spanish);
+    if (!line.empty() || !spanishLine.empty())
+      StatusLine(line, spanishLine, event);
   }
 }
 
-void TerminalDisplays::StatusLine(std::string_view line, const char* event) {
-  const bool seen = repeated_ && SeenLastRound(line);
-  Remember(line);
+void TerminalDisplays::StatusLine(std::string_view line, std::string_view spanish,
+                                  const char* event) {
+  // A line is known by its Spanish words, the same in every language.
+  const std::string_view key = spanish.empty() ? line : spanish;
+  const bool seen = repeated_ && SeenLastRound(key);
+  Remember(key);
   if (seen)
     return;
-  if (json_) {
+  if (json_ && !spanish.empty()) {
     JsonLine json;
     json.Utf8("event", event);
-    json.Text("text", line);
+    json.Text("text", spanish);
     console_.OutputBytes(json.Finish());
   }
-  if (quiet_)
+  if (quiet_ || line.empty())
     return;
   EndProgress();
   char out[kLineSize];
@@ -169,9 +192,10 @@ void TerminalDisplays::Sent(std::uint32_t sent) {
   const std::uint32_t shown = sent_ < total_ ? sent_ : total_;
   const auto percent = static_cast<unsigned>(static_cast<std::uint64_t>(shown) * 100 / total_);
   char line[96];
-  const int n = std::snprintf(line, sizeof line, "Enviado %u de %u bytes (%u %%)\n",
+  const int n = std::snprintf(line, sizeof line, Localized("Enviado %u de %u bytes (%u %%)\n"),
                               static_cast<unsigned>(shown), static_cast<unsigned>(total_), percent);
-  console_.Error(std::string_view(line, static_cast<std::size_t>(n)));
+  if (n > 0)
+    console_.Error(std::string_view(line, std::strlen(line)));
 }
 
 void TerminalDisplays::DrawProgress() {
@@ -184,7 +208,7 @@ void TerminalDisplays::DrawProgress() {
     const std::uint64_t perSecond = static_cast<std::uint64_t>(sent_ - firstSent_) * 1000 / elapsed;
     if (perSecond > 0) {
       const std::uint64_t left = (total_ - shown + perSecond - 1) / perSecond;
-      std::snprintf(rate, sizeof rate, "  %llu B/s  quedan %llu:%02llu",
+      std::snprintf(rate, sizeof rate, Localized("  %llu B/s  quedan %llu:%02llu"),
                     static_cast<unsigned long long>(perSecond),
                     static_cast<unsigned long long>(left / 60),
                     static_cast<unsigned long long>(left % 60));

@@ -11,10 +11,10 @@
 namespace updater::cli {
 
 // The core's displays on a terminal. Status messages (the status line and message boxes) become
-// lines on standard error; the sent count becomes a progress line, redrawn in place on a terminal
-// and printed at every tenth of the image otherwise; with JSON on, each also becomes an object
-// on standard output. The window's other displays (log, views, buttons, cursor) have no place
-// here.
+// lines on standard error, in the chosen language; the sent count becomes a progress line, redrawn
+// in place on a terminal and printed at every tenth of the image otherwise; with JSON on, each also
+// becomes an object on standard output, in Spanish whatever the language (a script reads the same
+// words). The window's other displays (log, views, buttons, cursor) have no place here.
 class TerminalDisplays final : public Displays {
  public:
   static constexpr std::size_t kLineSize = 512;
@@ -35,9 +35,12 @@ class TerminalDisplays final : public Displays {
   void StepProgress() override {}
   void ShowMessageBox(std::string_view text) override;
   void SetCursor(CursorShape) override {}
+  void SetTranslatedText(int id, std::string_view text, std::string_view spanish) override;
+  void ShowTranslatedMessageBox(std::string_view text, std::string_view spanish) override;
 
-  // A line of the command line's own, shown as a status message (Windows-1252).
-  void Note(std::string_view text);
+  // A line of the command line's own, shown as a status message (Windows-1252): `text` in the
+  // chosen language, `spanish` for the JSON line.
+  void Note(std::string_view text, std::string_view spanish);
   // Discovery repeated while waiting for a device: a status line that the previous round showed
   // is not shown again, so that a wait prints what changes rather than the same probes.
   void BeginRound(bool repeated);
@@ -49,8 +52,8 @@ class TerminalDisplays final : public Displays {
   std::uint32_t sent() const { return sent_; }
 
  private:
-  void Status(std::string_view text, const char* event);
-  void StatusLine(std::string_view line, const char* event);
+  void Status(std::string_view text, std::string_view spanish, const char* event);
+  void StatusLine(std::string_view line, std::string_view spanish, const char* event);
   void Sent(std::uint32_t sent);
   void DrawProgress();
   bool SeenLastRound(std::string_view line) const;

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <utility>
 
+#include "model/localized.h"
 #include "model/windows1252.h"
+#include "ui/cli/image_check.h"
 #include "ui/cli/json_writer.h"
 #include "ui/cli/options.h"
+#include "ui/cli/translated.h"
 
 namespace updater::station {
 
@@ -136,9 +139,10 @@ std::string UtcTime(std::uint64_t usec) {
   return text;
 }
 
-// "97,6 %" or "68,8 s": one decimal with a comma, as the program's other Spanish texts.
+// "97,6 %" or "68,8 s": one decimal with the language's separator (a comma in Spanish).
 std::string OneDecimal(std::uint64_t tenths, const char* unit) {
-  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " " + unit;
+  return std::to_string(tenths / 10) + DecimalSeparator() + std::to_string(tenths % 10) + " " +
+         unit;
 }
 
 std::uint64_t YieldScaled(const ReportGroup& g, std::uint64_t scale) {
@@ -156,55 +160,93 @@ std::string Column(const std::string& text, std::size_t width) {
   return text + std::string(width > text.size() ? width - text.size() + 2 : 2, ' ');
 }
 
-}  // namespace
+// `text` right-aligned in `width` columns, and the two columns between.
+std::string RightColumn(const std::string& text, std::size_t width) {
+  return std::string(width > text.size() ? width - text.size() : 0, ' ') + text + "  ";
+}
 
-std::string TerminalText(std::string_view utf8, std::size_t width) {
-  std::string text(utf8.size() + 1, '\0');
-  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
+// A column's width: its heading in the chosen language, and at least `figures` for its figures.
+std::size_t Width(const char* heading, std::size_t figures) {
+  return std::max(figures, std::string_view(heading).size());
+}
+
+// The cut of a text for the terminal, with an ellipsis.
+std::string CutForTerminal(std::string text, std::size_t width) {
   if (text.size() > width)
     text = text.substr(0, width - 1) + "\x85";  // an ellipsis
   return text;
 }
 
+}  // namespace
+
+std::string TerminalText(std::string_view utf8, std::size_t width) {
+  std::string text(utf8.size() + 1, '\0');
+  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
+  return CutForTerminal(std::move(text), width);
+}
+
+std::string ShownRecordText(std::string_view utf8, std::size_t width) {
+  std::string text(utf8.size() + 1, '\0');
+  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
+  return CutForTerminal(cli::LocalizedFailure(text), width);
+}
+
 std::string ReportTable(const std::vector<ReportGroup>& groups,
                         const LocalTimeFunction& localTime) {
   constexpr std::size_t kName = 20;
-  std::size_t stationWidth = 9;  // "Estación"
-  std::size_t imageWidth = 6;
+  constexpr std::size_t kTime = 19;  // "2026-12-08 10:11:12"
+  const char* station = Localized("Estaci\xF3n");
+  const char* image = Localized("Imagen");
+  std::size_t stationWidth = Width(station, 9);
+  std::size_t imageWidth = Width(image, 6);
   for (const ReportGroup& g : groups) {
     stationWidth = std::max(stationWidth, TerminalText(g.station, kName).size());
     imageWidth = std::max(imageWidth, TerminalText(FileName(g.image), kName).size());
   }
-  std::string out = Column("Estaci\xF3n", stationWidth) + Column("Imagen", imageWidth) +
-                    "SHA-256       Correctos  Fallos  Rendimiento  Mediana  Primero"
-                    "              \xDAltimo\n";
+  // The figures' columns as wide as their headings in the language, and as their figures need:
+  // up to 999999 devices, "100,0 %", "9999,9 s".
+  const char* ok = Localized("Correctos");
+  const char* failed = Localized("Fallos");
+  const char* yield = Localized("Rendimiento");
+  const char* median = Localized("Mediana");
+  const std::size_t okWidth = Width(ok, 6);
+  const std::size_t failedWidth = Width(failed, 6);
+  const std::size_t yieldWidth = Width(yield, 7);
+  const std::size_t medianWidth = Width(median, 7);
+  std::string out = Column(station, stationWidth) + Column(image, imageWidth) +
+                    Column("SHA-256", 12) + RightColumn(ok, okWidth) +
+                    RightColumn(failed, failedWidth) + RightColumn(yield, yieldWidth) +
+                    RightColumn(median, medianWidth) + Column(Localized("Primero"), kTime) +
+                    Localized("\xDAltimo") + "\n";
   std::uint32_t unreadable = 0;
   for (const ReportGroup& g : groups) {
     unreadable += g.unreadable;
     if (g.ok + g.failed == 0)
       continue;
-    char figures[128];
-    std::snprintf(figures, sizeof figures, "%-12.12s  %9u  %6u  %11s  %7s  ", g.sha256.c_str(),
-                  g.ok, g.failed, OneDecimal(YieldScaled(g, 1000), "%").c_str(),
+    char figures[256];
+    std::snprintf(figures, sizeof figures, "%-12.12s  %*u  %*u  %*s  %*s  ", g.sha256.c_str(),
+                  static_cast<int>(okWidth), g.ok, static_cast<int>(failedWidth), g.failed,
+                  static_cast<int>(yieldWidth), OneDecimal(YieldScaled(g, 1000), "%").c_str(),
+                  static_cast<int>(medianWidth),
                   g.ok == 0 ? "-" : OneDecimal((g.medianMillis + 50) / 100, "s").c_str());
     out += Column(TerminalText(g.station, kName), stationWidth) +
            Column(TerminalText(FileName(g.image), kName), imageWidth) + figures +
            localTime(g.first) + "  " + localTime(g.last) + "\n";
     for (const auto& [code, count] : g.failures) {
       const auto top = g.topError.find(code);
-      out +=
-          "    fallos con c\xF3"
-          "digo " +
-          std::to_string(code) + ": " + std::to_string(count);
+      out += cli::Say(Translatable("    fallos con c\xF3"
+                                   "digo %d: %u"),
+                      code, count);
       if (top != g.topError.end())
-        out += ", sobre todo: " + TerminalText(top->second, 100);
+        out +=
+            cli::Say(Translatable(", sobre todo: %s"), ShownRecordText(top->second, 100).c_str());
       out += "\n";
     }
   }
   if (groups.empty())
-    out += "Ning\xFAn registro de programaci\xF3n\n";
+    out += Localized("Ning\xFAn registro de programaci\xF3n\n");
   if (unreadable > 0)
-    out += "Registros ilegibles (no contados): " + std::to_string(unreadable) + "\n";
+    out += cli::Say(Translatable("Registros ilegibles (no contados): %u\n"), unreadable);
   return out;
 }
 

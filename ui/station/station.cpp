@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "model/localized.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/options.h"
+#include "ui/cli/translated.h"
 #include "ui/station/journal_time.h"
 #include "ui/station/report.h"
 #include "ui/station/station_status.h"
@@ -15,7 +17,8 @@ namespace updater::station {
 
 namespace {
 
-constexpr char kUsage[] =
+// Shown in the chosen language.
+constexpr const char* kUsage = Translatable(
     "Uso: actualizador-station status [--json] [--config ARCHIVO]\n"
     "     actualizador-station run DISPOSITIVO [--config ARCHIVO]\n"
     "     actualizador-station match [ENLACE]... [--config ARCHIVO]\n"
@@ -31,7 +34,7 @@ constexpr char kUsage[] =
     "'report' suma los resultados de cada estaci\xF3n e imagen: los de este equipo y los que\n"
     "systemd-journal-remote ha reunido en /var/log/journal/remote, o los de las carpetas y\n"
     "archivos del diario indicados; CUANDO como en journalctl (2026-12-08, \"2026-12-08 10:00\",\n"
-    "today, yesterday, -2h, \"3d ago\").\n";
+    "today, yesterday, -2h, \"3d ago\").\n");
 
 // udev's IMPORT{program}: the adapter's USB properties come from udev, its links as arguments
 // (relative to /dev). Prints ACTUALIZADOR_STATION=1 for an adapter to act on. A configuration
@@ -39,8 +42,9 @@ constexpr char kUsage[] =
 int Match(const LoadedConfig& loaded, const std::vector<std::string>& links,
           StationSystem& system) {
   if (loaded.state == StationState::kError) {
-    system.Notice("la estaci\xF3n est\xE1 desactivada por un error en station.conf, " +
-                  loaded.error);
+    system.Notice(cli::Say(
+        Translatable("la estaci\xF3n est\xE1 desactivada por un error en station.conf, %s"),
+        loaded.error.shown.c_str()));
     return cli::kExitSuccess;
   }
   StationConfig::UsbId id;
@@ -63,9 +67,10 @@ int Run(const LoadedConfig& loaded, const char* device, cli::Platform& platform)
   cli::Console& console = platform.console();
   if (loaded.state != StationState::kOn) {
     console.Error(loaded.state == StationState::kError
-                      ? "actualizador-station: station.conf: " + loaded.error + "\n"
-                      : std::string("actualizador-station: la estaci\xF3n est\xE1 desactivada "
-                                    "(station.conf ausente o vac\xEDo)\n"));
+                      ? "actualizador-station: station.conf: " + loaded.error.shown + "\n"
+                      : "actualizador-station: " +
+                            std::string(Localized("la estaci\xF3n est\xE1 desactivada "
+                                                  "(station.conf ausente o vac\xEDo)\n")));
     return cli::kExitUsage;
   }
   const StationConfig& c = loaded.config;
@@ -84,7 +89,8 @@ int Run(const LoadedConfig& loaded, const char* device, cli::Platform& platform)
   if (!c.publicKey.empty())
     args.insert(args.end(), {"--public-key", c.publicKey});
   args.insert(args.end(), {"--", c.image});
-  console.Error("Estaci\xF3n: programando " + port + " con " + c.image + "\n");
+  console.Error(cli::Say(Translatable("Estaci\xF3n: programando %s con %s\n"), port.c_str(),
+                         c.image.c_str()));
   std::vector<char*> argv;
   for (std::string& a : args)
     argv.push_back(a.data());
@@ -100,7 +106,8 @@ int Report(const std::vector<std::string>& rest, bool json, StationSystem& syste
   const auto readTime = [&](const std::string& value, std::uint64_t& usec) {
     if (ParseJournalTime(value, system.NowUsec(), usec))
       return true;
-    console.Error("actualizador-station: fecha u hora incorrecta: '" + value + "'\n");
+    console.Error("actualizador-station: " +
+                  cli::Say(Translatable("fecha u hora incorrecta: '%s'\n"), value.c_str()));
     return false;
   };
   // The command line's own reading of "--name value" and "--name=value".
@@ -127,12 +134,15 @@ int Report(const std::vector<std::string>& rest, bool json, StationSystem& syste
       if (!readTime(value, source.until))
         return cli::kExitUsage;
     } else if (!missing) {
-      console.Error("actualizador-station: opci\xF3n incorrecta para report: '" + arg + "'\n" +
-                    kUsage);
+      console.Error(
+          "actualizador-station: " +
+          cli::Say(Translatable("opci\xF3n incorrecta para report: '%s'\n"), arg.c_str()) +
+          Localized(kUsage));
       return cli::kExitUsage;
     }
     if (missing) {
-      console.Error("actualizador-station: falta el valor de " + arg + "\n");
+      console.Error("actualizador-station: " +
+                    cli::Say(Translatable("falta el valor de %s\n"), arg.c_str()));
       return cli::kExitUsage;
     }
   }
@@ -174,7 +184,7 @@ int RunStation(int argc, char** argv, StationSystem& system) {
   }
   const std::string what = command != nullptr ? command : "status";
   if (what == "help") {
-    console.Output(kUsage);
+    console.Output(Localized(kUsage));
     return cli::kExitSuccess;
   }
   if (what == "report")
@@ -186,7 +196,8 @@ int RunStation(int argc, char** argv, StationSystem& system) {
     return Run(loaded, rest[0].c_str(), system.platform());
   if (what == "status" && rest.empty())
     return ShowStatus(loaded, config, json, system);
-  console.Error(std::string("actualizador-station: orden incorrecta\n") + kUsage);
+  console.Error("actualizador-station: " + std::string(Localized("orden incorrecta\n")) +
+                Localized(kUsage));
   return cli::kExitUsage;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ui/cli/options.h"
+#include "ui/cli/translated.h"
 
 namespace updater::station {
 
@@ -92,12 +93,10 @@ bool Glob(std::string_view pattern, std::string_view text) {
   return p == pattern.size();
 }
 
-std::string Line(int number, const char* format, std::string_view what) {
-  char text[512];
-  std::snprintf(text, sizeof text, "l\xEDnea %d: ", number);
-  std::string out = text;
-  std::snprintf(text, sizeof text, format, static_cast<int>(what.size()), what.data());
-  return out + text;
+// "línea 3: " and `format` (marked Translatable) with `what`, in both languages.
+cli::Translated Line(int number, const char* format, std::string_view what) {
+  return cli::Translate(Translatable("l\xEDnea %d: "), number) +
+         cli::Translate(format, static_cast<int>(what.size()), what.data());
 }
 
 }  // namespace
@@ -119,23 +118,24 @@ namespace {
 
 // Takes one "key = value" line into `config`; false with `error` set when it is wrong.
 bool ReadSetting(std::string_view key, std::string_view value, int number, StationConfig& config,
-                 std::string& error) {
+                 cli::Translated& error) {
   if (key == "image") {
     if (value.front() != '/') {
-      error = Line(number, "image: '%.*s' no es una ruta absoluta", value);
+      error = Line(number, Translatable("image: '%.*s' no es una ruta absoluta"), value);
       return false;
     }
     config.image = value;
   } else if (key == "sha256") {
     char hex[65];
     if (!cli::ParseSha256(value, hex)) {
-      error = Line(number, "sha256: '%.*s' no es un SHA-256 (64 cifras hexadecimales)", value);
+      error = Line(
+          number, Translatable("sha256: '%.*s' no es un SHA-256 (64 cifras hexadecimales)"), value);
       return false;
     }
     config.sha256 = hex;
   } else if (key == "public_key") {
     if (value.front() != '/') {
-      error = Line(number, "public_key: '%.*s' no es una ruta absoluta", value);
+      error = Line(number, Translatable("public_key: '%.*s' no es una ruta absoluta"), value);
       return false;
     }
     config.publicKey = value;
@@ -143,8 +143,8 @@ bool ReadSetting(std::string_view key, std::string_view value, int number, Stati
     StationConfig::UsbId id;
     if (!ParseUsbId(value, id)) {
       error = Line(number,
-                   "adapter: '%.*s' no son los identificadores USB 'fabricante:producto' "
-                   "(por ejemplo 0403:6001)",
+                   Translatable("adapter: '%.*s' no son los identificadores USB "
+                                "'fabricante:producto' (por ejemplo 0403:6001)"),
                    value);
       return false;
     }
@@ -155,13 +155,14 @@ bool ReadSetting(std::string_view key, std::string_view value, int number, Stati
     config.byPaths.emplace_back(value);
   } else if (key == "log") {
     if (!InStateFolder(value)) {
-      error = Line(number, "log: '%.*s' no est\xE1 en ", value) + kStateFolder +
-              "/, la \xFAnica carpeta donde el servicio puede escribir";
+      error =
+          Line(number, Translatable("log: '%.*s' no est\xE1 en "), value) + kStateFolder +
+          cli::Translate(Translatable("/, la \xFAnica carpeta donde el servicio puede escribir"));
       return false;
     }
     config.log = value;
   } else if (!cli::ParseSeconds(value, config.waitSeconds)) {
-    error = Line(number, "wait: '%.*s' no es un n\xFAmero de segundos", value);
+    error = Line(number, Translatable("wait: '%.*s' no es un n\xFAmero de segundos"), value);
     return false;
   }
   return true;
@@ -169,29 +170,30 @@ bool ReadSetting(std::string_view key, std::string_view value, int number, Stati
 
 // Why a line that reads "key = value" is still wrong, or nothing: an unknown key, no value, a
 // second key on the line, a key that takes one value given again.
-std::string LineProblem(std::string_view key, std::string_view value, int number,
-                        std::vector<std::pair<std::string_view, int>>& seen) {
+cli::Translated LineProblem(std::string_view key, std::string_view value, int number,
+                            std::vector<std::pair<std::string_view, int>>& seen) {
   bool known = false;
   for (const char* k : kKeys)
     known = known || key == k;
   if (!known) {
     return Line(number,
-                "clave desconocida '%.*s' (se admiten image, sha256, public_key, adapter, serial, "
-                "by_path, log, wait)",
+                Translatable("clave desconocida '%.*s' (se admiten image, sha256, public_key, "
+                             "adapter, serial, by_path, log, wait)"),
                 key);
   }
   if (value.empty())
-    return Line(number, "'%.*s' sin valor", key);
+    return Line(number, Translatable("'%.*s' sin valor"), key);
   if (HoldsAnotherKey(value))
-    return Line(number, "'%.*s' con otra clave en la misma l\xEDnea: una clave por l\xEDnea", key);
+    return Line(number,
+                Translatable("'%.*s' con otra clave en la misma l\xEDnea: una clave por l\xEDnea"),
+                key);
   for (const char* single : kSingleKeys) {
     if (key != single)
       continue;
     for (const auto& [k, line] : seen) {
       if (k == key) {
-        char first[32];
-        std::snprintf(first, sizeof first, " (ya en la l\xEDnea %d)", line);
-        return Line(number, "'%.*s' repetida", key) + first;
+        return Line(number, Translatable("'%.*s' repetida"), key) +
+               cli::Translate(Translatable(" (ya en la l\xEDnea %d)"), line);
       }
     }
     seen.emplace_back(key, number);
@@ -202,8 +204,16 @@ std::string LineProblem(std::string_view key, std::string_view value, int number
 }  // namespace
 
 StationState ParseStationConfig(std::string_view text, StationConfig& config, std::string& error) {
+  cli::Translated both;
+  const StationState state = ParseStationConfig(text, config, both);
+  error = both.spanish;
+  return state;
+}
+
+StationState ParseStationConfig(std::string_view text, StationConfig& config,
+                                cli::Translated& error) {
   config = StationConfig{};
-  error.clear();
+  error = cli::Translated();
   bool any = false;
   std::vector<std::pair<std::string_view, int>> seen;
   for (int number = 1; !text.empty(); ++number) {
@@ -215,7 +225,7 @@ StationState ParseStationConfig(std::string_view text, StationConfig& config, st
     any = true;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
-      error = Line(number, "se esperaba 'clave = valor', no '%.*s'", line);
+      error = Line(number, Translatable("se esperaba 'clave = valor', no '%.*s'"), line);
       return StationState::kError;
     }
     const std::string_view key = Trim(line.substr(0, equals));
@@ -227,13 +237,15 @@ StationState ParseStationConfig(std::string_view text, StationConfig& config, st
   if (!any)
     return StationState::kOff;
   if (config.image.empty())
-    error = "falta la l\xEDnea 'image = RUTA' (la imagen que programar)";
+    error =
+        cli::Translate(Translatable("falta la l\xEDnea 'image = RUTA' (la imagen que programar)"));
   else if (config.sha256.empty() && config.publicKey.empty())
     error =
-        "falta la l\xEDnea 'sha256 = HEX' (el SHA-256 de la imagen) o 'public_key = RUTA' "
-        "(la clave que la firma)";
+        cli::Translate(Translatable("falta la l\xEDnea 'sha256 = HEX' (el SHA-256 de la imagen) o "
+                                    "'public_key = RUTA' (la clave que la firma)"));
   else if (config.adapters.empty())
-    error = "falta una l\xEDnea 'adapter = FABRICANTE:PRODUCTO' (los adaptadores USB)";
+    error = cli::Translate(
+        Translatable("falta una l\xEDnea 'adapter = FABRICANTE:PRODUCTO' (los adaptadores USB)"));
   return error.empty() ? StationState::kOn : StationState::kError;
 }
 

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/cli/translated.h"
+
 namespace updater::station {
 
 // Where the station's pieces are; the unit, the rule, the manual page and the documents name the
@@ -40,6 +42,9 @@ enum class StationState { kOff, kOn, kError };
 // wrong with it (a value that holds a second key, a key given twice that takes one value), or the
 // key that is missing.
 StationState ParseStationConfig(std::string_view text, StationConfig& config, std::string& error);
+// The same, with `error` in Spanish (for JSON) and in the chosen language (for a person).
+StationState ParseStationConfig(std::string_view text, StationConfig& config,
+                                cli::Translated& error);
 
 // What the system says of a serial adapter.
 struct AdapterFacts {

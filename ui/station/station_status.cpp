@@ -1,13 +1,17 @@
 #include "ui/station/station_status.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "download/downloader.h"
 #include "download/image_file.h"
+#include "model/localized.h"
 #include "ui/cli/exit_status.h"
 #include "ui/cli/image_check.h"
 #include "ui/cli/json_writer.h"
+#include "ui/cli/translated.h"
 #include "ui/station/report.h"
 
 namespace updater::station {
@@ -17,7 +21,8 @@ namespace {
 // Whether a run would take the configured image, and why not.
 struct ImageState {
   cli::ImageCheck check;
-  std::string problem;  // Windows-1252; empty for a good image
+  std::string problem;       // Windows-1252, Spanish (for JSON); empty for a good image
+  std::string shownProblem;  // the same in the chosen language
 };
 
 ImageState CheckStationImage(const StationConfig& config, cli::Platform& platform) {
@@ -34,6 +39,8 @@ ImageState CheckStationImage(const StationConfig& config, cli::Platform& platfor
   char text[256];
   cli::DescribeImageProblem(state.check, reason, text, sizeof text);
   state.problem = text;
+  cli::DescribeImageProblem(state.check, read ? "" : Localized(reason), text, sizeof text, true);
+  state.shownProblem = text;
   return state;
 }
 
@@ -103,8 +110,9 @@ std::string UsbIds(const StationConfig& c, const char* separator) {
 }
 
 std::string Code(int status) {
-  return "c\xF3"
-         "digo " +
+  return Localized(
+             "c\xF3"
+             "digo ") +
          std::to_string(status);
 }
 
@@ -115,7 +123,7 @@ std::string ExitWords(int status) {
     if (code.status != status)
       continue;
     words += ": ";
-    for (const char* p = code.meaning; *p != '\0'; ++p)
+    for (const char* p = Localized(code.meaning); *p != '\0'; ++p)
       words += *p == '\n' ? ' ' : *p;
   }
   return words;
@@ -153,75 +161,107 @@ std::string KeyLine(const cli::ImageCheck& check) {
     return "";
   const cli::SignatureCheck& s = check.signature;
   std::string line = s.keyId[0] != '\0' ? std::string(" (") + s.keyId + ")" : "";
-  line += std::string(": ") + cli::SignatureProblemText(s.verdict);
+  line += std::string(": ") + Localized(cli::SignatureProblemText(s.verdict));
   if (s.verdict == cli::SignatureVerdict::kGood)
     line += ", " + TerminalText(s.trustedComment, 200);
   return line;
 }
 
-std::string StationLines(const LoadedConfig& loaded, const char* path, const ImageState& image) {
-  const std::string where = path;
-  if (loaded.state == StationState::kOff) {
-    return "Estaci\xF3n: desactivada (" + where +
-           (loaded.present ? " est\xE1 vac\xED"
-                             "o o solo tiene comentarios)\n"
-                           : " no existe)\n");
+// "  Imagen:       ": the labels of the station's lines, one column wide in every language.
+class Labels {
+ public:
+  Labels() {
+    for (const char* label : kLabels)
+      width_ = std::max(width_, std::string_view(Localized(label)).size());
   }
-  if (loaded.state == StationState::kError)
-    return "Estaci\xF3n: desactivada por un error en " + where + ", " + loaded.error + "\n";
+  std::string operator()(const char* label) const {
+    const std::string text = Localized(label);
+    return "  " + text + std::string(width_ + 2 - text.size(), ' ');
+  }
+
+  static constexpr const char* kLabels[] = {Translatable("Imagen:"),   Translatable("SHA-256:"),
+                                            Translatable("Clave:"),    Translatable("Adaptadores:"),
+                                            Translatable("Registro:"), Translatable("Espera:")};
+
+ private:
+  std::size_t width_ = 0;
+};
+
+std::string StationLines(const LoadedConfig& loaded, const char* path, const ImageState& image) {
+  if (loaded.state == StationState::kOff) {
+    return loaded.present
+               ? cli::Say(Translatable("Estaci\xF3n: desactivada (%s est\xE1 vac\xED"
+                                       "o o solo tiene comentarios)\n"),
+                          path)
+               : cli::Say(Translatable("Estaci\xF3n: desactivada (%s no existe)\n"), path);
+  }
+  if (loaded.state == StationState::kError) {
+    return cli::Say(Translatable("Estaci\xF3n: desactivada por un error en %s, %s\n"), path,
+                    loaded.error.shown.c_str());
+  }
   const StationConfig& c = loaded.config;
-  std::string out = image.problem.empty()
-                        ? "Estaci\xF3n: activa (" + where + ")\n"
-                        : "Estaci\xF3n: desactivada, cada programaci\xF3n rechazar\xED"
-                          "a la imagen\n";
+  const Labels label;
+  std::string out =
+      image.problem.empty()
+          ? cli::Say(Translatable("Estaci\xF3n: activa (%s)\n"), path)
+          : std::string(Localized("Estaci\xF3n: desactivada, cada programaci\xF3n rechazar\xED"
+                                  "a la imagen\n"));
   const std::string size = std::to_string(image.check.length) + " bytes";
-  out += "  Imagen:       " + c.image + " (" +
-         (!image.problem.empty() ? "RECHAZADA: " + image.problem
+  out += label(Translatable("Imagen:")) + c.image + " (" +
+         (!image.problem.empty() ? Localized("RECHAZADA: ") + image.shownProblem
           : c.sha256.empty()     ? size
-                                 : "coincide, " + size) +
+                                 : Localized("coincide, ") + size) +
          ")\n";
   if (!c.sha256.empty())
-    out += "  SHA-256:      " + c.sha256 + "\n";
+    out += label(Translatable("SHA-256:")) + c.sha256 + "\n";
   if (!c.publicKey.empty())
-    out += "  Clave:        " + c.publicKey + KeyLine(image.check) + "\n";
-  out += "  Adaptadores:  USB " + UsbIds(c, ", ");
+    out += label(Translatable("Clave:")) + c.publicKey + KeyLine(image.check) + "\n";
+  out += label(Translatable("Adaptadores:")) + "USB " + UsbIds(c, ", ");
   if (!c.serials.empty()) {
-    out += "; n\xFAmeros de serie";
+    out += Localized("; n\xFAmeros de serie");
     for (const std::string& s : c.serials)
       out += " " + s;
   }
   if (!c.byPaths.empty()) {
-    out += "; tomas";
+    out += Localized("; tomas");
     for (const std::string& s : c.byPaths)
       out += " " + s;
   }
-  out += "\n  Registro:     " + c.log + " y el diario del sistema\n";
-  out += "  Espera:       " + std::to_string(c.waitSeconds) + " s a que el equipo responda\n";
+  out += "\n" + label(Translatable("Registro:")) +
+         cli::Say(Translatable("%s y el diario del sistema\n"), c.log.c_str());
+  out += label(Translatable("Espera:")) +
+         cli::Say(Translatable("%u s a que el equipo responda\n"), c.waitSeconds);
   return out;
 }
 
 std::string LastLine(const AdapterView& v, bool readable, StationSystem& system) {
   constexpr char kIndent[] = "            ";
-  const std::string last = std::string(kIndent) + "\xFAltimo: ";
+  const std::string last = std::string(kIndent) + Localized("\xFAltimo: ");
   if (v.last != nullptr && v.last->result == "ok") {
-    return last + "correcto, " + system.LocalTime(v.last->usec) + ", " + v.last->bytes +
-           " bytes en " + v.last->seconds + " s\n";
+    return last + cli::Say(Translatable("correcto, %s, %s bytes en %s s\n"),
+                           system.LocalTime(v.last->usec).c_str(), v.last->bytes.c_str(),
+                           v.last->seconds.c_str());
   }
   if (v.last != nullptr) {
-    return last + "FALLO (" + Code(v.last->exitCode) + "), " + system.LocalTime(v.last->usec) +
-           ": " + TerminalText(v.last->error, 1000) + "\n";
+    return last + cli::Say(Translatable("FALLO (c\xF3"
+                                        "digo %d), %s: %s\n"),
+                           v.last->exitCode, system.LocalTime(v.last->usec).c_str(),
+                           ShownRecordText(v.last->error, 1000).c_str());
   }
-  if (v.unit.state == UnitStatus::State::kFailed)
-    return last + "FALLO (" + ExitWords(v.unit.exitStatus) + "), sin resultado en el diario\n";
+  if (v.unit.state == UnitStatus::State::kFailed) {
+    return last + cli::Say(Translatable("FALLO (%s), sin resultado en el diario\n"),
+                           ExitWords(v.unit.exitStatus).c_str());
+  }
   if (!readable)
-    return last + "desconocido (sin permiso para leer el diario del sistema)\n";
+    return last + Localized("desconocido (sin permiso para leer el diario del sistema)\n");
   if (v.pluggedBeforeConfig) {
     return std::string(kIndent) +
-           "sin programar: conectado antes de la \xFAltima configuraci\xF3n de la estaci\xF3n; "
-           "descon\xE9"
-           "ctelo y vuelva a conectarlo\n";
+           Localized(
+               "sin programar: conectado antes de la \xFAltima configuraci\xF3n de la "
+               "estaci\xF3n; descon\xE9"
+               "ctelo y vuelva a conectarlo\n");
   }
-  return last + "ninguno desde que se conect\xF3\n";
+  return last + Localized("ninguno desde que se conect\xF3\n");
 }
 
 std::string AdapterLines(const AdapterView& v, bool readable, StationSystem& system) {
@@ -230,13 +270,13 @@ std::string AdapterLines(const AdapterView& v, bool readable, StationSystem& sys
   char head[512];
   std::snprintf(head, sizeof head, "  %-9s USB %04x:%04x%s%s%s%s\n", v.port.kernelName.c_str(),
                 static_cast<unsigned>(p.vendorId), static_cast<unsigned>(p.productId),
-                p.serialNumber[0] != '\0' ? ", serie " : "", p.serialNumber,
+                p.serialNumber[0] != '\0' ? Localized(", serie ") : "", p.serialNumber,
                 v.port.byPath.empty() ? "" : ", ", v.port.byPath.c_str() + slash + 1);
   std::string out = head;
   if (v.unit.state == UnitStatus::State::kRunning)
-    out += "            ahora: programando\n";
+    out += Localized("            ahora: programando\n");
   else if (v.unit.state == UnitStatus::State::kUnknown)
-    out += "            ahora: desconocido (systemd no responde)\n";
+    out += Localized("            ahora: desconocido (systemd no responde)\n");
   return out + LastLine(v, readable, system);
 }
 
@@ -256,13 +296,17 @@ std::string StatusText(const LoadedConfig& loaded, const char* path, const Image
   }
   if (loaded.state == StationState::kOn) {
     out += matching == 0
-               ? std::string("Ning\xFAn adaptador de la estaci\xF3n conectado\n")
-               : "Adaptadores de la estaci\xF3n conectados: " + std::to_string(matching) + "\n";
+               ? std::string(Localized("Ning\xFAn adaptador de la estaci\xF3n conectado\n"))
+               : cli::Say(Translatable("Adaptadores de la estaci\xF3n conectados: %d\n"), matching);
   }
-  if (!others.empty())
-    out += "Otros puertos serie (la estaci\xF3n no los toca): " + others + "\n";
-  if (!readable)
-    out += "Sin permiso para leer el diario del sistema: use sudo o el grupo systemd-journal\n";
+  if (!others.empty()) {
+    out += cli::Say(Translatable("Otros puertos serie (la estaci\xF3n no los toca): %s\n"),
+                    others.c_str());
+  }
+  if (!readable) {
+    out += Localized(
+        "Sin permiso para leer el diario del sistema: use sudo o el grupo systemd-journal\n");
+  }
   return out;
 }
 
@@ -277,7 +321,7 @@ void StationJson(const LoadedConfig& loaded, const char* path, const ImageState&
   line.Utf8("state", state);
   line.Utf8("config", path);
   if (loaded.state == StationState::kError)
-    line.Text("error", loaded.error);
+    line.Text("error", loaded.error.spanish);
   if (loaded.state == StationState::kOn) {
     const StationConfig& c = loaded.config;
     line.Utf8("image", c.image);
@@ -341,7 +385,8 @@ LoadedConfig LoadConfig(const char* path, StationSystem& system) {
   if (!file.othersMayWrite.empty() && l.state != StationState::kOff) {
     // Whoever may write it may have root program any device with any image.
     l.state = StationState::kError;
-    l.error = "otro usuario que root puede cambiarlo (" + file.othersMayWrite + ")";
+    l.error = cli::Translate(Translatable("otro usuario que root puede cambiarlo (")) +
+              file.othersMayWrite + ")";
   }
   return l;
 }

@@ -12,7 +12,7 @@ namespace updater::station {
 struct LoadedConfig {
   StationState state = StationState::kOff;
   StationConfig config;
-  std::string error;  // kError: why, Windows-1252
+  cli::Translated error;  // kError: why, Windows-1252 (Spanish for JSON, and for a person)
   bool present = false;
   std::uint64_t changedUsec = 0;
 };

@@ -8,6 +8,7 @@
 
 #include "serial/port_list.h"
 #include "ui/cli/platform.h"
+#include "ui/cli/translated.h"
 #include "ui/station/report.h"
 
 namespace updater::station {
@@ -53,8 +54,9 @@ struct ConfigFile {
   std::string text;
   std::uint64_t changedUsec = 0;
   // Why a user other than root could change it (its owner, its mode, its folder's), in words
-  // (Windows-1252); empty when only root can. The station runs as root from udev's rule.
-  std::string othersMayWrite;
+  // (Windows-1252; Spanish and in the chosen language); empty when only root can. The station runs
+  // as root from udev's rule.
+  cli::Translated othersMayWrite;
 };
 
 // What systemd says of an adapter's service.
