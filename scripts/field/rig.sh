@@ -90,7 +90,8 @@ field_kernel() {
   fi
   dir="$field_cache/kernel-${pkg}_$version"
   field_kver=${pkg#linux-image-}
-  if ! [ -f "$dir/done" ]; then
+  # "done" holds the module list it was unpacked for: a module added to the list unpacks again.
+  if [ "$(cat "$dir/done" 2>/dev/null)" != "${field_modules[*]}" ]; then
     log "unpacking $pkg $version"
     rm -rf "$dir"
     tmp=$(mktemp -d "$field_cache/kernel.XXXXXX")
@@ -106,7 +107,7 @@ field_kernel() {
     done
     cp "$tmp/x/lib/modules/$field_kver"/modules.{order,builtin,builtin.modinfo} "$dir/modules/"
     rm -rf "$tmp"
-    touch "$dir/done"
+    echo "${field_modules[*]}" >"$dir/done"
   fi
   field_vmlinuz="$dir/vmlinuz"
   field_kmodules="$dir/modules"
