@@ -640,6 +640,90 @@ field_hmp() {
   field_qmp "$(python3 -c 'import json, sys; print(json.dumps({"execute": "human-monitor-command", "arguments": {"command-line": sys.argv[1]}}))' "$1")"
 }
 
+# field_power_cut WORK IMAGE : a power cut right after a run's result, in the empty folder WORK,
+# once the collector is stopped (the guest has no network). A guest whose /var/lib/actualizador is
+# an ext4 disk of its own (WORK/var.img, made here) runs IMAGE with --json and --log into that
+# folder (scripts/field/power-cut.guest); the moment the result line reaches this machine QEMU is
+# killed, and once its process has ended the guest boots again from the same disk and sends the
+# record file back. One line to field_on_line, PASS when the file holds exactly the line seen, one
+# whole JSON line of a success, and QEMU was killed within 100 ms of the line's arrival; and a
+# note of the figures.
+field_power_cut() {
+  local work=$1 image=$2 name="power cut after a result keeps the record" started=$SECONDS
+  local run_took check_took problems cut=() boot
+  mkdir -p "$work/run" "$work/check"
+  truncate -s 32M "$work/var.img"
+  if ! mkfs.ext4 -q -F -L field-var "$work/var.img" >"$work/mkfs.log" 2>&1; then
+    field_on_line "FAIL $name: mkfs.ext4: $(tr '\n' ' ' <"$work/mkfs.log")"
+    return
+  fi
+  field_disk=$work/var.img
+  echo "run $(basename "$image")" >"$work/power-cut.phase"
+  field_result="cut"
+  field_boot "$work/run" "$field_lib_dir/power-cut.guest" "$image" "$work/power-cut.phase"
+  # Ends as the power goes.
+  field_serve 300 2>/dev/null || true
+  # The first QEMU's process ended and waited for before the second starts on its disk.
+  field_stop
+  local run_status=$field_qemu_status
+  run_took=$((SECONDS - started))
+  echo check >"$work/power-cut.phase"
+  field_result=copy
+  field_boot "$work/check" "$field_lib_dir/power-cut.guest" "$work/power-cut.phase"
+  field_serve 300 || true
+  field_stop
+  field_disk=
+  field_result=
+  check_took=$((SECONDS - started - run_took))
+  rm -f "$work/run/initrd" "$work/check/initrd"
+  [ -s "$work/run/cut" ] && read -ra cut <"$work/run/cut"
+  problems=$(python3 - "$work/run/result.line" "$work/check/result.log" "${cut[0]:-}" \
+    "$run_status" <<'EOF'
+import json, sys
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+seen, kept, killed_us, status = read(sys.argv[1]), read(sys.argv[2]) or b"", sys.argv[3], sys.argv[4]
+problems = []
+if seen is None:
+    problems.append("no result reached this machine, the power was not cut (QEMU's exit %s)" % status)
+elif int(killed_us) > 100000:
+    problems.append("QEMU killed %d ms after the result arrived" % (int(killed_us) // 1000))
+elif status != "137":
+    problems.append("QEMU's exit %s, not SIGKILL's" % status)
+if not kept:
+    problems.append("no record after the cut")
+elif kept.count(b"\n") != 1 or not kept.endswith(b"\n"):
+    problems.append("the record file is not one whole line: %r" % kept[:300])
+else:
+    try:
+        record = json.loads(kept)
+        if record.get("event") != "result" or record.get("ok") is not True:
+            problems.append("the record is no success: %r" % kept[:300])
+    except ValueError:
+        problems.append("the record does not parse as JSON: %r" % kept[:300])
+if seen is not None and kept and kept != seen:
+    problems.append("the record %r is not the result seen %r" % (kept[:300], seen[:300]))
+print("; ".join(problems))
+EOF
+  )
+  if [ -n "${cut[0]:-}" ]; then
+    field_on_line "note: power cut: QEMU killed $(awk -v us="${cut[0]}" 'BEGIN { printf "%.3f", us / 1000 }') ms after the result line arrived, its process gone after $(awk -v us="${cut[1]}" 'BEGIN { printf "%.3f", us / 1000 }') ms; the run's boot took $run_took s, the check's $check_took s"
+  fi
+  if [ -z "$problems" ]; then
+    field_on_line "PASS $name"
+  else
+    field_on_line "FAIL $name: $problems"
+    for boot in run check; do
+      log "the $boot boot's console, its last lines:"
+      tail -n 20 "$work/$boot/console.log" | sed 's/^/    /'
+    done
+  fi
+}
+
 # field_stop : the guest, every simulator, the collector and the browser ended (QEMU asked to
 # quit, then killed); QEMU's process waited for, its exit status in field_qemu_status (137 when
 # field_watch_result cut the power).
