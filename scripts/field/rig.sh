@@ -27,14 +27,16 @@ field_lib_dir=${field_lib_dir:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
 # The line's Cockpit page (the package beside DEB) and Cockpit's web server come in too.
 field_guest_packages=(udev systemd-sysv kmod systemd-journal-remote "${updater_cockpit_packages[@]}")
 # The kernel modules the guest loads: the USB host and serial drivers, the virtio console that
-# carries the rig's requests (a console no port list counts as a serial port), and the network
-# card that leads to the collector.
+# carries the rig's requests (a console no port list counts as a serial port), the network card
+# that leads to the collector, and the virtio disk with ext4 (crc32c for its checksums) that a
+# guest given field_disk keeps /var/lib/actualizador on.
 field_modules=(drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/host/xhci-hcd
                drivers/usb/host/xhci-pci drivers/usb/serial/usbserial drivers/usb/serial/ftdi_sio
                drivers/virtio/virtio drivers/virtio/virtio_ring drivers/virtio/virtio_pci
                drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci_legacy_dev
                drivers/char/virtio_console net/core/failover drivers/net/net_failover
-               drivers/net/virtio_net)
+               drivers/net/virtio_net drivers/block/virtio_blk lib/crc16 fs/mbcache fs/jbd2/jbd2
+               fs/ext4/ext4 crypto/crc32c_generic)
 # The adapters' sockets, 1 to this: the xHCI controller's USB 2 ports, the only ones that take
 # QEMU's full-speed FTDI adapter (its USB 3 ports take SuperSpeed devices alone).
 field_sockets=8
@@ -46,17 +48,23 @@ field_boot_timeout=240
 field_keep=0
 field_sim_pids=()
 field_qemu_pid=
+field_qemu_status=
 field_gathered=
 field_gather_port=
 field_gather_pid=
 field_heard=
 field_page_pid=
 field_page_port=
+# For the next field_boot: a raw disk image (ext4) that the guest mounts on /var/lib/actualizador,
+# and what becomes of the output of the guest's port field.result (field_watch_result).
+field_disk=
+field_result=
+field_result_pid=
 
 # What the rig needs on this machine.
 # shellcheck disable=SC2034  # used by the scripts that source this
 field_host_packages=(qemu-system-x86 mmdebstrap cpio python3 systemd-journal-remote minisign
-                     "${updater_browser_packages[@]}")
+                     e2fsprogs "${updater_browser_packages[@]}")
 
 # field_prepare CACHE DEB : sets field_vmlinuz, field_initrd, field_sim and field_station (the
 # package's simulator and station program, unpacked to run here), building what the cache lacks.
@@ -90,7 +98,8 @@ field_kernel() {
   fi
   dir="$field_cache/kernel-${pkg}_$version"
   field_kver=${pkg#linux-image-}
-  if ! [ -f "$dir/done" ]; then
+  # "done" holds the module list it was unpacked for: a module added to the list unpacks again.
+  if [ "$(cat "$dir/done" 2>/dev/null)" != "${field_modules[*]}" ]; then
     log "unpacking $pkg $version"
     rm -rf "$dir"
     tmp=$(mktemp -d "$field_cache/kernel.XXXXXX")
@@ -106,7 +115,7 @@ field_kernel() {
     done
     cp "$tmp/x/lib/modules/$field_kver"/modules.{order,builtin,builtin.modinfo} "$dir/modules/"
     rm -rf "$tmp"
-    touch "$dir/done"
+    echo "${field_modules[*]}" >"$dir/done"
   fi
   field_vmlinuz="$dir/vmlinuz"
   field_kmodules="$dir/modules"
@@ -258,7 +267,10 @@ END
 
 # field_boot WORK GUEST_SCRIPT [FILE...] : starts the guest (QEMU in the background, pid in
 # field_qemu_pid). The console (the guest's ttyS0, a 16550A) goes to WORK/console.log, or with
-# field_keep=1 to a pseudo-terminal of the rig's own as well, with root logged in on it.
+# field_keep=1 to a pseudo-terminal of the rig's own as well, with root logged in on it. With
+# field_disk, that image is the guest's /dev/vda, mounted on /var/lib/actualizador before
+# GUEST_SCRIPT starts; with field_result, the guest has a port /dev/virtio-ports/field.result
+# whose output field_watch_result takes.
 field_boot() {
   field_work=$1
   local guest_script=$2 extra="$1/extra" f
@@ -279,11 +291,20 @@ field_boot() {
   # "rig" for a person in the guest, the same requests the scripts make.
   printf '#!/bin/bash\n. /usr/local/lib/field/guest.sh\nrig "$@"\n' >"$extra/usr/local/bin/rig"
   chmod 755 "$extra/usr/local/bin/rig"
+  local disk=() after_disk=
+  if [ -n "$field_disk" ]; then
+    # nofail: a disk that does not mount leaves the script to say so rather than halting the
+    # boot; the script starts once the mount has been tried.
+    disk=(-drive "file=$field_disk,format=raw,if=virtio")
+    printf '/dev/vda /var/lib/actualizador ext4 nofail,x-systemd.device-timeout=30s 0 0\n' \
+      >"$extra/etc/fstab"
+    after_disk=" var-lib-actualizador.mount"
+  fi
   cat >"$extra/etc/systemd/system/field-rig.service" <<EOF
 [Unit]
 Description=Field rig script
 Wants=dev-hvc0.device
-After=dev-hvc0.device systemd-udevd.service systemd-udev-trigger.service
+After=dev-hvc0.device systemd-udevd.service systemd-udev-trigger.service$after_disk
 [Service]
 Type=oneshot
 ExecStart=/usr/local/lib/field/main
@@ -319,6 +340,12 @@ EOF
   (cd "$extra" && find . -print0 | cpio -o -0 -H newc --quiet -R 0:0) >"$field_work/extra.cpio"
   cat "$field_initrd" "$field_work/extra.cpio" >"$field_work/initrd"
   mkfifo "$field_work/ctl.in" "$field_work/ctl.out"
+  local result=()
+  if [ -n "$field_result" ]; then
+    mkfifo "$field_work/result.in" "$field_work/result.out"
+    result=(-chardev "pipe,id=result,path=$field_work/result"
+            -device "virtserialport,chardev=result,name=field.result")
+  fi
   local console=(-serial "file:$field_work/console.log")
   if [ "$field_keep" -eq 1 ]; then
     console=(-chardev "pty,id=con,logfile=$field_work/console.log" -serial chardev:con)
@@ -330,13 +357,70 @@ EOF
     -qmp "unix:$field_work/qmp.sock,server=on,wait=off" \
     -device "qemu-xhci,id=xhci,p2=$field_sockets" \
     -device virtio-serial-pci -chardev "pipe,id=ctl,path=$field_work/ctl" \
-    -device virtconsole,chardev=ctl \
+    -device virtconsole,chardev=ctl "${result[@]}" "${disk[@]}" \
     </dev/null >"$field_work/qemu.log" 2>&1 &
   field_qemu_pid=$!
   field_boot_started=$SECONDS
   field_heard=
   exec {field_ctl_out}<>"$field_work/ctl.out"
   exec {field_ctl_in}<>"$field_work/ctl.in"
+  [ -z "$field_result" ] || field_watch_result
+}
+
+# field_watch_result : in the background (pid in field_result_pid), copies what the guest writes
+# to its port field.result into WORK/result.log, until QEMU is gone. With field_result=cut, the
+# first line that is a run's JSON result ("event":"result") cuts the guest's power: QEMU is sent
+# SIGKILL the moment the line is read, the line is kept in WORK/result.line, and WORK/cut says
+# "SEEN_TO_KILL_US SEEN_TO_GONE_US", the microseconds from the line's read to the kill's return
+# and to QEMU's end (a zombie of this shell's, not yet waited for).
+field_watch_result() {
+  python3 - "$field_work" "$field_qemu_pid" "$field_result" <<'EOF' &
+import json, os, select, signal, sys, time
+work, pid, cut = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "cut"
+def running():
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+# Read and write, as the rig's other pipes: the open waits for no writer, and no end of file comes.
+fd = os.open(work + "/result.out", os.O_RDWR)
+log = open(work + "/result.log", "wb", buffering=0)
+pending = b""
+while running():
+    if not select.select([fd], [], [], 0.2)[0]:
+        continue
+    chunk = os.read(fd, 65536)
+    seen = time.monotonic_ns()
+    log.write(chunk)
+    pending += chunk
+    while cut and b"\n" in pending:
+        line, pending = pending.split(b"\n", 1)
+        try:
+            result = json.loads(line).get("event") == "result"
+        except (ValueError, AttributeError):
+            result = False
+        if not result:
+            continue
+        os.kill(pid, signal.SIGKILL)
+        killed = time.monotonic_ns()
+        while running() and time.monotonic_ns() - killed < 10_000_000_000:
+            time.sleep(0.0005)
+        gone = time.monotonic_ns()
+        with open(work + "/result.line", "wb") as f:
+            f.write(line + b"\n")
+        with open(work + "/cut", "w") as f:
+            print((killed - seen) // 1000, (gone - seen) // 1000, file=f)
+        sys.exit(0)
+# What QEMU wrote as it ended.
+os.set_blocking(fd, False)
+try:
+    while chunk := os.read(fd, 65536):
+        log.write(chunk)
+except BlockingIOError:
+    pass
+EOF
+  field_result_pid=$!
 }
 
 # field_on_line LINE : what the guest sends that is no request; scripts may redefine it.
@@ -556,21 +640,113 @@ field_hmp() {
   field_qmp "$(python3 -c 'import json, sys; print(json.dumps({"execute": "human-monitor-command", "arguments": {"command-line": sys.argv[1]}}))' "$1")"
 }
 
+# field_power_cut WORK IMAGE : a power cut right after a run's result, in the empty folder WORK,
+# once the collector is stopped (the guest has no network). A guest whose /var/lib/actualizador is
+# an ext4 disk of its own (WORK/var.img, made here) runs IMAGE with --json and --log into that
+# folder (scripts/field/power-cut.guest); the moment the result line reaches this machine QEMU is
+# killed, and once its process has ended the guest boots again from the same disk and sends the
+# record file back. One line to field_on_line, PASS when the file holds exactly the line seen, one
+# whole JSON line of a success, and QEMU was killed within 100 ms of the line's arrival; and a
+# note of the figures.
+field_power_cut() {
+  local work=$1 image=$2 name="power cut after a result keeps the record" started=$SECONDS
+  local run_took check_took problems cut=() boot
+  mkdir -p "$work/run" "$work/check"
+  truncate -s 32M "$work/var.img"
+  if ! mkfs.ext4 -q -F -L field-var "$work/var.img" >"$work/mkfs.log" 2>&1; then
+    field_on_line "FAIL $name: mkfs.ext4: $(tr '\n' ' ' <"$work/mkfs.log")"
+    return
+  fi
+  field_disk=$work/var.img
+  echo "run $(basename "$image")" >"$work/power-cut.phase"
+  field_result="cut"
+  field_boot "$work/run" "$field_lib_dir/power-cut.guest" "$image" "$work/power-cut.phase"
+  # Ends as the power goes.
+  field_serve 300 2>/dev/null || true
+  # The first QEMU's process ended and waited for before the second starts on its disk.
+  field_stop
+  local run_status=$field_qemu_status
+  run_took=$((SECONDS - started))
+  echo check >"$work/power-cut.phase"
+  field_result=copy
+  field_boot "$work/check" "$field_lib_dir/power-cut.guest" "$work/power-cut.phase"
+  field_serve 300 || true
+  field_stop
+  field_disk=
+  field_result=
+  check_took=$((SECONDS - started - run_took))
+  rm -f "$work/run/initrd" "$work/check/initrd"
+  [ -s "$work/run/cut" ] && read -ra cut <"$work/run/cut"
+  problems=$(python3 - "$work/run/result.line" "$work/check/result.log" "${cut[0]:-}" \
+    "$run_status" <<'EOF'
+import json, sys
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+seen, kept, killed_us, status = read(sys.argv[1]), read(sys.argv[2]) or b"", sys.argv[3], sys.argv[4]
+problems = []
+if seen is None:
+    problems.append("no result reached this machine, the power was not cut (QEMU's exit %s)" % status)
+elif int(killed_us) > 100000:
+    problems.append("QEMU killed %d ms after the result arrived" % (int(killed_us) // 1000))
+elif status != "137":
+    problems.append("QEMU's exit %s, not SIGKILL's" % status)
+if not kept:
+    problems.append("no record after the cut")
+elif kept.count(b"\n") != 1 or not kept.endswith(b"\n"):
+    problems.append("the record file is not one whole line: %r" % kept[:300])
+else:
+    try:
+        record = json.loads(kept)
+        if record.get("event") != "result" or record.get("ok") is not True:
+            problems.append("the record is no success: %r" % kept[:300])
+    except ValueError:
+        problems.append("the record does not parse as JSON: %r" % kept[:300])
+if seen is not None and kept and kept != seen:
+    problems.append("the record %r is not the result seen %r" % (kept[:300], seen[:300]))
+print("; ".join(problems))
+EOF
+  )
+  if [ -n "${cut[0]:-}" ]; then
+    field_on_line "note: power cut: QEMU killed $(awk -v us="${cut[0]}" 'BEGIN { printf "%.3f", us / 1000 }') ms after the result line arrived, its process gone after $(awk -v us="${cut[1]}" 'BEGIN { printf "%.3f", us / 1000 }') ms; the run's boot took $run_took s, the check's $check_took s"
+  fi
+  if [ -z "$problems" ]; then
+    field_on_line "PASS $name"
+  else
+    field_on_line "FAIL $name: $problems"
+    for boot in run check; do
+      log "the $boot boot's console, its last lines:"
+      tail -n 20 "$work/$boot/console.log" | sed 's/^/    /'
+    done
+  fi
+}
+
 # field_stop : the guest, every simulator, the collector and the browser ended (QEMU asked to
-# quit, then killed).
+# quit, then killed); QEMU's process waited for, its exit status in field_qemu_status (137 when
+# field_watch_result cut the power).
 field_stop() {
   local pid i
   field_page_close
-  if [ -n "$field_qemu_pid" ] && kill -0 "$field_qemu_pid" 2>/dev/null; then
-    field_qmp '{"execute":"quit"}' >/dev/null 2>&1 || true
-    for ((i = 0; i < 50; i++)); do
-      kill -0 "$field_qemu_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill "$field_qemu_pid" 2>/dev/null || true
-    wait "$field_qemu_pid" 2>/dev/null || true
+  if [ -n "$field_qemu_pid" ]; then
+    if kill -0 "$field_qemu_pid" 2>/dev/null; then
+      field_qmp '{"execute":"quit"}' >/dev/null 2>&1 || true
+      for ((i = 0; i < 50; i++)); do
+        kill -0 "$field_qemu_pid" 2>/dev/null || break
+        sleep 0.1
+      done
+      kill "$field_qemu_pid" 2>/dev/null || true
+    fi
+    field_qemu_status=0
+    wait "$field_qemu_pid" 2>/dev/null || field_qemu_status=$?
   fi
   field_qemu_pid=
+  if [ -n "$field_result_pid" ]; then
+    wait "$field_result_pid" 2>/dev/null || true
+    field_result_pid=
+  fi
   for pid in "${field_sim_pids[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
@@ -580,4 +756,5 @@ field_stop() {
     wait "$field_gather_pid" 2>/dev/null || true
     field_gather_pid=
   fi
+  field_gather_port=
 }
