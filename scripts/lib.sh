@@ -38,7 +38,8 @@ wineserver=/usr/lib/wine/wineserver
 # shellcheck disable=SC2034  # used by the scripts that source this
 updater_build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev
                         libudev-dev fonts-liberation2 fontconfig xvfb xauth clang-format libsodium-dev minisign
-                        python3 libsystemd-dev systemd systemd-journal-remote gettext)
+                        python3 libsystemd-dev systemd systemd-journal-remote gettext
+                        locales)
 # The browser tests of the line's page: Cockpit's web server and bridge (which the field rig's
 # guest serves the page with), Chromium and Selenium (which drive a browser on this machine).
 # shellcheck disable=SC2034  # used by the scripts that source this
@@ -52,6 +53,25 @@ updater_web_test_packages=("${updater_cockpit_packages[@]}" "${updater_browser_p
 # use_build_catalogs BUILD: programs run from the build folder BUILD find their translations there
 # (an installed program finds them under /usr/share/locale).
 use_build_catalogs() { export ACTUALIZADOR_LOCALEDIR="$1/locale"; }
+
+# generate_locales NAME... : makes the locales (en_US.UTF-8, ...) that are not there yet, as a
+# user's machine has them: Debian generates only those /etc/locale.gen names. The programs need
+# none to speak a language; the tests run them both ways.
+generate_locales() {
+  local missing=() name
+  for name in "$@"; do
+    locale -a | grep -qxF "${name/.UTF-8/.utf8}" || missing+=("$name")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  log "generating the locales: ${missing[*]}"
+  local sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  for name in "${missing[@]}"; do
+    echo "$name UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  done
+  "${sudo_cmd[@]}" locale-gen >/dev/null
+}
 
 # install_missing_packages PACKAGE... : installs those of the Debian packages that are missing,
 # through sudo when not root, without asking anything.
