@@ -35,37 +35,33 @@ inline const char* InLanguage(const char* spanish, bool localized) {
   return localized ? Localized(spanish) : spanish;
 }
 
+// `format` with its arguments, as printf would write it.
+template <typename... Args>
+std::string FormatText(const char* format, Args... args) {
+  const int n = std::snprintf(nullptr, 0, format, args...);
+  if (n <= 0)
+    return std::string();
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.pop_back();
+  return text;
+}
+
 // `spanishFormat`, a text marked Translatable, formatted in both languages with the same
 // arguments (each the same in both).
 template <typename... Args>
 Translated Translate(const char* spanishFormat, Args... args) {
-  const auto format = [&](const char* f) {
-    const int n = std::snprintf(nullptr, 0, f, args...);
-    if (n <= 0)
-      return std::string();
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), f, args...);
-    text.pop_back();
-    return text;
-  };
   Translated out;
-  out.spanish = format(spanishFormat);
+  out.spanish = FormatText(spanishFormat, args...);
   const char* localized = Localized(spanishFormat);
-  out.shown = localized == spanishFormat ? out.spanish : format(localized);
+  out.shown = localized == spanishFormat ? out.spanish : FormatText(localized, args...);
   return out;
 }
 
 // `spanishFormat` formatted in the chosen language alone, for a text only a person reads.
 template <typename... Args>
 std::string Say(const char* spanishFormat, Args... args) {
-  const char* localized = Localized(spanishFormat);
-  const int n = std::snprintf(nullptr, 0, localized, args...);
-  if (n <= 0)
-    return std::string();
-  std::string text(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(text.data(), text.size(), localized, args...);
-  text.pop_back();
-  return text;
+  return FormatText(Localized(spanishFormat), args...);
 }
 
 // A text without arguments in both languages.
