@@ -22,6 +22,8 @@ JOURNAL_REMOTE = "/lib/systemd/systemd-journal-remote"
 REMOTE = "/var/log/journal/remote"
 MESSAGE_ID = "7ec2f040a07f41a68fa510bf649112af"
 HOSTILE = "<img src=x onerror=window.hacked=1>"
+# A failure's text as the programs write it into a record, in Spanish whatever their language.
+PROTOCOL_FAILURE = "fallo del protocolo: falta una confirmación, tiempo agotado o línea colgada"
 failures = 0
 
 
@@ -94,12 +96,14 @@ def text(driver, element_id):
 
 
 def labels(driver):
-    """The page's language, a heading, the adapters' and line's headers and the yield."""
+    """The page's language, a heading, the adapters' and line's headers, the yield and the
+    failures' rows."""
     return driver.execute_script(
         "return [document.documentElement.lang, document.getElementById('today-title').textContent,"
         " document.querySelector('#adapters thead').textContent,"
         " document.getElementById('today-yield').textContent,"
-        " document.querySelector('#line thead').textContent]")
+        " document.querySelector('#line thead').textContent,"
+        " document.querySelector('#failures tbody').textContent]")
 
 
 def report_today(program_dir):
@@ -140,7 +144,7 @@ def main():
     records = []
     for i in range(12):
         records.append(entry(now - (60 - i) * 10_000_000, "st-norte", i % 6 != 5, 0 if i % 6 != 5 else 8,
-                             "" if i % 6 != 5 else "fallo del protocolo: falta una confirmación"))
+                             "" if i % 6 != 5 else PROTOCOL_FAILURE))
         records.append(entry(now - (60 - i) * 10_000_000 + 1, "st-sur", i != 3, 0 if i != 3 else 7,
                              "" if i != 3 else HOSTILE, serial="B7"))
     records.append(entry(now - 2 * 3600_000_000, "st-este", True))
@@ -201,14 +205,16 @@ def main():
         spanish = labels(desktop)
         check("in Spanish, the page's texts and a decimal comma",
               spanish[0] == "es" and spanish[1] == "Hoy" and "Ahora" in spanish[2]
-              and re.fullmatch(r"\d+,\d %", spanish[3]) is not None, f"{spanish}")
+              and re.fullmatch(r"\d+,\d %", spanish[3]) is not None
+              and PROTOCOL_FAILURE in spanish[5], f"{spanish}")
         desktop.add_cookie({"name": "CockpitLang", "value": "en-us", "path": "/"})
         open_page(desktop, url)
         english = labels(desktop)
         check("with Cockpit in English, the page's texts and a decimal point",
               english[0] == "en" and english[1] == "Today" and "Now" in english[2]
               and re.fullmatch(r"\d+\.\d%", english[3]) is not None
-              and "Yield" in english[4], f"{english}")
+              and "Yield" in english[4] and "protocol failure: a missing" in english[5]
+              and HOSTILE in english[5], f"{english}")
         desktop.delete_cookie("CockpitLang")
 
         phone = browser(work, 390)

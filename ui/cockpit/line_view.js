@@ -1,7 +1,7 @@
 // The page's parts drawn from the model's data. Every text that comes from a record or a station
 // goes in as a text node: a record is untrusted, whatever station wrote it.
 import { localTime, yieldText, QUIET_AFTER_MS } from "./line_model.js";
-import { _, LANGUAGE } from "./line_text.js";
+import { _, LANGUAGE, recordText } from "./line_text.js";
 
 const SVG = "http://www.w3.org/2000/svg";
 
@@ -74,8 +74,8 @@ export function showStation(station, adapters, progress) {
     const image = document.getElementById("station-image");
     image.textContent = station.image
         ? (station.image_ok ? _("Imagen: $0 (coincide)", station.image)
-            : _("Imagen: $0 ($1)", station.image, station.image_error || _("rechazada")))
-        : (station.error || "");
+            : _("Imagen: $0 ($1)", station.image, (station.image_error ? recordText(station.image_error) : _("rechazada"))))
+        : (station.error ? recordText(station.error) : "");
     const rows = adapters.filter(a => a.station).map(a => {
         const unit = "actualizador-station@" + String(a.device || "").replace(/^\/dev\//, "") + ".service";
         const percent = progress.get(unit);
@@ -86,7 +86,7 @@ export function showStation(station, adapters, progress) {
             ? _("ninguno desde que se conectó")
             : a.last_result === "ok"
                 ? _("correcto, $0", a.last_time || "")
-                : _("FALLO (código $0), $1: $2", a.last_exit_code, a.last_time || "", cut(a.last_error || ""));
+                : _("FALLO (código $0), $1: $2", a.last_exit_code, a.last_time || "", cut(recordText(a.last_error || "")));
         const usb = "USB " + a.vendor_id + ":" + a.product_id;
         return row(a.device || "", a.usb_serial ? _("$0, serie $1", usb, a.usb_serial) : usb, now, last);
     });
@@ -124,7 +124,7 @@ export function showChart(hours) {
 
 export function showFailures(records) {
     const rows = records.filter(r => !r.ok).slice(-20).reverse()
-            .map(r => row(localTime(r.usec), cut(r.station), cut(r.port), cut(r.usbSerial), cut(r.exitCode), cut(r.error)));
+            .map(r => row(localTime(r.usec), cut(r.station), cut(r.port), cut(r.usbSerial), cut(r.exitCode), cut(recordText(r.error))));
     fill(document.querySelector("#failures tbody"), rows);
 }
 
