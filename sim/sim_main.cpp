@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "model/localized.h"
 #include "serial/protocol.h"
 #include "sim/pty_server.h"
 
@@ -233,7 +232,6 @@ sim::ServerConfig g_config;
 }  // namespace
 
 int main(int argc, char** argv) {
-  updater::UseSystemLanguage();
   const int parsed = ParseArguments(argc, argv, g_config);
   if (parsed >= 0) {
     return parsed;
