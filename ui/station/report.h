@@ -68,16 +68,10 @@ std::string TerminalText(std::string_view utf8, std::size_t width);
 // of the command line's failures: the records keep them in Spanish whatever the language of the
 // station that wrote them, so that the sums and the most frequent text are the same everywhere.
 std::string ShownRecordText(std::string_view utf8, std::size_t width);
-// A record's error text for the terminal, as TerminalText, in the chosen language where it is one
-// of the command line's failures: the records keep them in Spanish whatever the language of the
-// station that wrote them, so that the sums and the most frequent text are the same everywhere.
-std::string ShownRecordText(std::string_view utf8, std::size_t width);
 
 // The report's three forms. `localTime` turns an entry's time into the station's local time for
 // the table; JSON and CSV give UTC as "2026-12-08T10:11:12Z". The table is in the chosen language
-// (its words, the decimal separator); JSON and CSV are the same in every language. The table is in
-// the chosen language (its words, the decimal separator); JSON and CSV are the same in every
-// language.
+// (its words, the decimal separator); JSON and CSV are the same in every language.
 using LocalTimeFunction = std::function<std::string(std::uint64_t usec)>;
 std::string ReportTable(const std::vector<ReportGroup>& groups,
                         const LocalTimeFunction& localTime);  // Windows-1252
