@@ -1,5 +1,6 @@
 #include "ui/cli/json_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "model/windows1252.h"
@@ -123,18 +124,22 @@ void JsonLine::Milli(const char* name, std::int64_t thousandths) {
   Decimal(name, thousandths, 3);
 }
 
-void JsonLine::Decimal(const char* name, std::int64_t scaled, int decimals) {
-  Name(name);
+std::size_t FixedPoint(std::int64_t scaled, int decimals, char* out, std::size_t capacity) {
   long long unit = 1;
   for (int i = 0; i < decimals; ++i)
     unit *= 10;
-  char text[48];
   const char* sign = scaled < 0 ? "-" : "";
   const long long magnitude =
       scaled < 0 ? -static_cast<long long>(scaled) : static_cast<long long>(scaled);
-  const int n = std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign, magnitude / unit, decimals,
+  const int n = std::snprintf(out, capacity, "%s%lld.%0*lld", sign, magnitude / unit, decimals,
                               magnitude % unit);
-  Put(std::string_view(text, static_cast<std::size_t>(n)));
+  return n < 0 ? 0 : std::min(static_cast<std::size_t>(n), capacity - 1);
+}
+
+void JsonLine::Decimal(const char* name, std::int64_t scaled, int decimals) {
+  Name(name);
+  char text[48];
+  Put(std::string_view(text, FixedPoint(scaled, decimals, text, sizeof text)));
   End();
 }
 

@@ -11,6 +11,10 @@ namespace updater::cli {
 // texts are Windows-1252 and become UTF-8, texts of the system (paths) are taken as UTF-8 with
 // any invalid byte replaced. A value that does not fit is cut at a character boundary and the
 // object is still closed, so the line always parses.
+// "0.9756": `scaled` with `decimals` decimals and a point, as JSON and a spreadsheet read it,
+// into `out` (zero-terminated); returns the length written.
+std::size_t FixedPoint(std::int64_t scaled, int decimals, char* out, std::size_t capacity);
+
 class JsonLine {
  public:
   static constexpr std::size_t kCapacity = 8192;

@@ -177,18 +177,28 @@ std::string CutForTerminal(std::string text, std::size_t width) {
   return text;
 }
 
+// "0.9756" for the CSV, as the JSON writes it.
+std::string Fixed(std::uint64_t scaled, int decimals) {
+  char text[48];
+  return std::string(
+      text, cli::FixedPoint(static_cast<std::int64_t>(scaled), decimals, text, sizeof text));
+}
+
+// A record's UTF-8 text as the terminal may show it (Windows-1252, control characters as '?').
+std::string Printable(std::string_view utf8) {
+  std::string text(utf8.size() + 1, '\0');
+  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
+  return text;
+}
+
 }  // namespace
 
 std::string TerminalText(std::string_view utf8, std::size_t width) {
-  std::string text(utf8.size() + 1, '\0');
-  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
-  return CutForTerminal(std::move(text), width);
+  return CutForTerminal(Printable(utf8), width);
 }
 
 std::string ShownRecordText(std::string_view utf8, std::size_t width) {
-  std::string text(utf8.size() + 1, '\0');
-  text.resize(Utf8ToPrintableWindows1252(utf8, text.data(), text.size()));
-  return CutForTerminal(cli::LocalizedFailure(text), width);
+  return CutForTerminal(cli::LocalizedFailure(Printable(utf8)), width);
 }
 
 std::string ReportTable(const std::vector<ReportGroup>& groups,
@@ -294,17 +304,6 @@ std::string Cell(std::string_view text) {
   for (const char c : text)
     out += c == '"' ? std::string("\"\"") : std::string(1, c);
   return out + "\"";
-}
-
-// "0.9756": `scaled` with `decimals` decimals and a point, as a spreadsheet reads it.
-std::string Fixed(std::uint64_t scaled, int decimals) {
-  char text[48];
-  std::uint64_t unit = 1;
-  for (int i = 0; i < decimals; ++i)
-    unit *= 10;
-  std::snprintf(text, sizeof text, "%llu.%0*llu", static_cast<unsigned long long>(scaled / unit),
-                decimals, static_cast<unsigned long long>(scaled % unit));
-  return text;
 }
 
 }  // namespace
