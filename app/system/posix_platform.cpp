@@ -255,12 +255,15 @@ int OpenRetrying(const char* path, int flags) {
   return fd;
 }
 
+// The folder a file's path names: "." for a bare name, "/" for one at the root.
+std::string FolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? "." : std::string(path, slash == path ? 1 : slash - path);
+}
+
 // A new file's name is on the disk once its folder is synced.
 bool SyncFolderOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  const std::string folder =
-      slash == nullptr ? "." : std::string(path, slash == path ? 1 : slash - path);
-  const int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = OpenRetrying(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0)
     return false;
   const bool synced = fsync(fd) == 0;
@@ -320,9 +323,7 @@ FileProblem SystemPlatform::ExplainFile(const char* path, bool append) {
     if (!append || error != ENOENT)
       return ProblemOf(error);
     // A record file is created when missing: the question is its folder.
-    std::string folder(path);
-    const std::size_t slash = folder.find_last_of('/');
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    const std::string folder = FolderOf(path);
     struct stat folderInfo {};
     if (stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
       return FileProblem::kFolderAbsent;
