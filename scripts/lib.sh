@@ -47,12 +47,25 @@ updater_cockpit_packages=(cockpit-ws cockpit-bridge)
 # shellcheck disable=SC2034  # used by the scripts that source this
 updater_browser_packages=(chromium chromium-driver python3-selenium)
 # shellcheck disable=SC2034  # used by the scripts that source this
-updater_web_test_packages=("${updater_cockpit_packages[@]}" "${updater_browser_packages[@]}"
-                           systemd-journal-remote)
+updater_web_test_packages=("${updater_cockpit_packages[@]}" "${updater_browser_packages[@]}")
+# The Windows build (MinGW-w64, with gettext for its catalogs) and Wine to run it.
+# shellcheck disable=SC2034  # used by the scripts that source this
+updater_windows_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
+                          wine64 xvfb xauth gettext)
 
 # use_build_catalogs BUILD: programs run from the build folder BUILD find their translations there
 # (an installed program finds them under /usr/share/locale).
 use_build_catalogs() { export ACTUALIZADOR_LOCALEDIR="$1/locale"; }
+
+# as_root COMMAND... : runs COMMAND as root, through sudo when not root already.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# become_root ARGS... : the calling script starts again as root (through sudo) unless it is root.
+become_root() {
+  [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
+}
 
 # generate_locales NAME... : makes the locales (en_US.UTF-8, ...) that are not there yet, as a
 # user's machine has them: Debian generates only those /etc/locale.gen names. The programs need
@@ -65,12 +78,10 @@ generate_locales() {
   [ ${#missing[@]} -eq 0 ] && return 0
 
   log "generating the locales: ${missing[*]}"
-  local sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   for name in "${missing[@]}"; do
-    echo "$name UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    echo "$name UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
   done
-  "${sudo_cmd[@]}" locale-gen >/dev/null
+  as_root locale-gen >/dev/null
 }
 
 # install_missing_packages PACKAGE... : installs those of the Debian packages that are missing,
@@ -85,11 +96,9 @@ install_missing_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
 
   log "installing: ${missing[*]}"
-  local sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   # Through env, since sudo drops the caller's environment.
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q </dev/null
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q </dev/null
+  as_root env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 }
 
