@@ -123,6 +123,11 @@ std::string AboutProductLine() {
 
 }  // namespace
 
+bool ShowsCaption(const ControlTemplate& control) {
+  return control.windowClass != ControlClass::kProgress && control.iconId == 0 &&
+         control.text[0] != '\0';
+}
+
 std::string ShownText(const ControlTemplate& control) {
   if (std::strcmp(control.text, UPDATER_ABOUT_PRODUCT_LINE) == 0)
     return AboutProductLine();

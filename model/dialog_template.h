@@ -102,4 +102,7 @@ extern const char* const kAboutMenuText;
 // About box's product line (UPDATER_ABOUT_PRODUCT_LINE in Spanish) with its word translated.
 std::string ShownText(const ControlTemplate& control);
 
+// Whether a control shows its text as a caption (a progress bar's and an icon's show none).
+bool ShowsCaption(const ControlTemplate& control);
+
 }  // namespace updater

@@ -75,9 +75,7 @@ void ExpectTextsFit(HWND dialog, const updater::DialogTemplate& dialogTemplate) 
   for (const updater::ControlTemplate& control : dialogTemplate.controls) {
     ASSERT_NE(child, nullptr);
     const std::string text = Text(child);
-    const bool shown = control.windowClass != updater::ControlClass::kProgress &&
-                       control.iconId == 0 && control.text[0] != '\0';
-    if (shown) {
+    if (updater::ShowsCaption(control)) {
       RECT templateRect = {0, 0, control.cx, control.cy};
       MapDialogRect(dialog, &templateRect);
       const int width = TextWidth(child, text), room = TextRoom(child);

@@ -10,10 +10,7 @@ void ShowInChosenLanguage(HWND dialog, const updater::DialogTemplate& dialogTemp
   for (const updater::ControlTemplate& control : dialogTemplate.controls) {
     if (child == nullptr)
       return;
-    // The progress bar's text is no caption, and an icon control shows none.
-    const bool captioned = control.windowClass != updater::ControlClass::kProgress &&
-                           control.iconId == 0 && control.text[0] != '\0';
-    if (captioned && GetDlgCtrlID(child) == control.id)
+    if (updater::ShowsCaption(control) && GetDlgCtrlID(child) == control.id)
       SetWindowTextA(child, updater::ShownText(control).c_str());
     child = GetWindow(child, GW_HWNDNEXT);
   }
