@@ -100,7 +100,7 @@ async function load() {
             model.countRecord(state.figures, record);
         if (record.usec >= (Date.now() - 24 * 3600 * 1000) * 1000)
             state.records.push(record);
-        state.lastUsec.set(record.station, Math.max(state.lastUsec.get(record.station) || 0, record.usec));
+        model.noteLast(state.lastUsec, record.station, record.usec);
         state.progress.delete(record.unit);
         drawSoon();
     });

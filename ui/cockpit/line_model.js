@@ -1,6 +1,6 @@
 // What the line's page makes of the station's outputs and the journal's records: plain data in,
 // plain data out, no page and no Cockpit, so that every figure has one place it comes from.
-import { _, oneDecimal } from "./line_text.js";
+import { _ } from "./line_text.js";
 
 // The journal's match for every run's result (the command line writes it).
 export const RESULTS_MATCH = "MESSAGE_ID=7ec2f040a07f41a68fa510bf649112af";
@@ -57,44 +57,41 @@ export function recordFromEntry(entry) {
     };
 }
 
+// Programmed and failed runs added to a station's figures and the line's.
+function addRuns(figures, station, ok, failed) {
+    const s = figures.stations.get(station) || { ok: 0, failed: 0 };
+    s.ok += ok;
+    s.failed += failed;
+    figures.stations.set(station, s);
+    figures.total.ok += ok;
+    figures.total.failed += failed;
+}
+
 // The day's figures, by station and for the whole line, from report --json's groups.
 export function dayFigures(groups) {
-    const stations = new Map();
-    const total = { ok: 0, failed: 0 };
-    for (const g of groups) {
-        const s = stations.get(g.station) || { ok: 0, failed: 0, lastUsec: 0 };
-        s.ok += Number(g.ok) || 0;
-        s.failed += Number(g.failed) || 0;
-        stations.set(g.station, s);
-        total.ok += Number(g.ok) || 0;
-        total.failed += Number(g.failed) || 0;
-    }
-    return { stations, total };
+    const figures = { stations: new Map(), total: { ok: 0, failed: 0 } };
+    for (const g of groups)
+        addRuns(figures, g.station, Number(g.ok) || 0, Number(g.failed) || 0);
+    return figures;
+}
+
+// A station's newest record noted in `last` (station to microseconds), if newer than the one
+// there.
+export function noteLast(last, station, usec) {
+    last.set(station, Math.max(last.get(station) || 0, usec));
 }
 
 // Each station's newest record, from report --json's groups over all time.
 export function lastRecords(groups) {
     const last = new Map();
-    for (const g of groups) {
-        const usec = Date.parse(g.last) * 1000 || 0;
-        last.set(g.station, Math.max(last.get(g.station) || 0, usec));
-    }
+    for (const g of groups)
+        noteLast(last, g.station, Date.parse(g.last) * 1000 || 0);
     return last;
 }
 
 // A new record counted into the day's figures.
 export function countRecord(figures, record) {
-    const s = figures.stations.get(record.station) || { ok: 0, failed: 0, lastUsec: 0 };
-    s[record.ok ? "ok" : "failed"] += 1;
-    figures.stations.set(record.station, s);
-    figures.total[record.ok ? "ok" : "failed"] += 1;
-}
-
-// "97,6 %" ("97.6%" in English), or "-" with nothing to divide.
-export function yieldText(ok, failed) {
-    const runs = ok + failed;
-    // Translators: a percentage; $0 is the number.
-    return runs === 0 ? "-" : _("$0 %", oneDecimal(Math.round(1000 * ok / runs) / 10));
+    addRuns(figures, record.station, record.ok ? 1 : 0, record.ok ? 0 : 1);
 }
 
 // The last 24 hours by hour, oldest first: programmed and failed in each.

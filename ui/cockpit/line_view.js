@@ -1,7 +1,7 @@
 // The page's parts drawn from the model's data. Every text that comes from a record or a station
 // goes in as a text node: a record is untrusted, whatever station wrote it.
-import { localTime, yieldText, QUIET_AFTER_MS } from "./line_model.js";
-import { _, LANGUAGE, recordText } from "./line_text.js";
+import { localTime, QUIET_AFTER_MS } from "./line_model.js";
+import { _, LANGUAGE, oneDecimal, recordText } from "./line_text.js";
 
 const SVG = "http://www.w3.org/2000/svg";
 
@@ -18,6 +18,13 @@ function el(tag, className, ...children) {
 function cut(text) {
     const s = String(text);
     return s.length > 500 ? s.slice(0, 499) + "…" : s;
+}
+
+// "97,6 %" ("97.6%" in English), or "-" with nothing to divide.
+function yieldText(ok, failed) {
+    const runs = ok + failed;
+    // Translators: a percentage; $0 is the number.
+    return runs === 0 ? "-" : _("$0 %", oneDecimal(Math.round(1000 * ok / runs) / 10));
 }
 
 function row(...cells) {
