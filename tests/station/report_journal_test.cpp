@@ -9,11 +9,11 @@
 
 #include "support/temp_dir.h"
 #include "support/text_file.h"
+#include "ui/cli/platform.h"
 
 namespace {
 
 constexpr char kJournalRemote[] = "/lib/systemd/systemd-journal-remote";
-constexpr char kMessageId[] = "7ec2f040a07f41a68fa510bf649112af";
 
 // One entry in the export format: the fields, then an empty line.
 std::string Entry(std::uint64_t usec, const std::string& fields) {
@@ -23,7 +23,7 @@ std::string Entry(std::uint64_t usec, const std::string& fields) {
 
 std::string Result(const std::string& station, const std::string& sha, const char* result, int code,
                    const char* seconds, const std::string& error = "") {
-  return "_HOSTNAME=" + station + "\nMESSAGE_ID=" + kMessageId +
+  return "_HOSTNAME=" + station + "\nMESSAGE_ID=" + updater::cli::kResultMessageId +
          "\nIMAGE=/srv/FW.QMZ\nSHA256=" + sha + "\nRESULT=" + result +
          "\nEXIT_CODE=" + std::to_string(code) + "\nSECONDS=" + seconds + "\n" +
          (error.empty() ? "" : "ERROR=" + error + "\n");
@@ -48,8 +48,9 @@ TEST(StationReportJournal, SumsThreeStationsJournalsAndSurvivesBrokenRecords) {
   exported += Entry(usec += 1000000, Result("st2", b, "failed", 4, "10", "ning\xC3\xBAn equipo"));
   exported += Entry(usec += 1000000, Result("st3", a, "ok", 0, "61.25"));
   // Broken: no RESULT, a hash that is none, a hostile 100 KB error, another program's entry.
-  exported += Entry(usec += 1000000, "_HOSTNAME=st3\nMESSAGE_ID=" + std::string(kMessageId) +
-                                         "\nSHA256=" + a + "\nEXIT_CODE=0\nSECONDS=1\n");
+  exported += Entry(usec += 1000000,
+                    "_HOSTNAME=st3\nMESSAGE_ID=" + std::string(updater::cli::kResultMessageId) +
+                        "\nSHA256=" + a + "\nEXIT_CODE=0\nSECONDS=1\n");
   exported += Entry(usec += 1000000, Result("st3", "<script>", "ok", 0, "1"));
   exported += Entry(usec += 1000000, Result("st2", b, "failed", 8, "1", std::string(100000, 'x')));
   exported += Entry(usec += 1000000, "_HOSTNAME=st3\nMESSAGE=otra cosa\n");
