@@ -147,16 +147,14 @@ class Session {
     result.status = kExitImage;
     // An image error names the port it kept from being touched.
     result.port = named_ != nullptr ? named_->shown : nullptr;
-    const char* reason =
-        read ? "" : FileProblemText(platform_.ExplainFile(options_.image, false), false);
     char text[256];
-    DescribeImageProblem(check, reason, text, sizeof text);
+    DescribeImageProblem(check, text, sizeof text);
     result.failure = text;
     // What standard error says names the file, and both hashes.
     char said[NamedPort::kNameSize + 256];
     if (check.verdict == ImageVerdict::kUnreadable) {
       std::snprintf(said, sizeof said, Localized("no se puede leer la imagen '%s': %s"),
-                    options_.image, Localized(reason));
+                    options_.image, Localized(FileProblemText(check.fileProblem, false)));
     } else if (check.verdict == ImageVerdict::kUnsigned && check.signature.keyId[0] != '\0') {
       std::snprintf(said, sizeof said,
                     Localized("la imagen '%s' no tiene una firma v\xE1lida de la clave %s: %s"),
@@ -170,7 +168,7 @@ class Session {
                     Localized("la imagen '%s' no es la esperada: su SHA-256 es %s, se esperaba %s"),
                     options_.image, sha256_, options_.expectSha256);
     } else {
-      DescribeImageProblem(check, read ? "" : Localized(reason), said, sizeof said, true);
+      DescribeImageProblem(check, said, sizeof said, true);
     }
     result.said = said;
     platform_.UtcNow(started_, sizeof started_);

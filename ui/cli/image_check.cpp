@@ -71,6 +71,8 @@ ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, st
   if (read && length > 0 && platform.Sha256(image, length, digest))
     HexDigest(digest, check.sha256);
   if (!read)
+    check.fileProblem = platform.ExplainFile(path, false);
+  if (!read)
     check.verdict = ImageVerdict::kUnreadable;
   else if (length == 0)
     check.verdict = ImageVerdict::kEmpty;
@@ -88,8 +90,8 @@ ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, st
   return check;
 }
 
-void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char* out,
-                          std::size_t capacity, bool localized) {
+void DescribeImageProblem(const ImageCheck& check, char* out, std::size_t capacity,
+                          bool localized) {
   if (capacity == 0)
     return;
   const auto L = [localized](const char* spanish) { return InLanguage(spanish, localized); };
@@ -98,7 +100,7 @@ void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char*
     case ImageVerdict::kGood:
       break;
     case ImageVerdict::kUnreadable:
-      std::snprintf(out, capacity, L(kUnreadable), unreadable);
+      std::snprintf(out, capacity, L(kUnreadable), L(FileProblemText(check.fileProblem, false)));
       break;
     case ImageVerdict::kEmpty:
       std::snprintf(out, capacity, "%s",

@@ -26,7 +26,8 @@ struct ImageCheck {
   std::uint32_t length = 0;
   char sha256[65] = {};  // lowercase hex; empty when not computed
   bool signatureChecked = false;
-  SignatureCheck signature;  // when checked
+  SignatureCheck signature;                      // when checked
+  FileProblem fileProblem = FileProblem::kNone;  // why the file would not open, when unreadable
 };
 
 // The minisign public key and signature an image must have: none when `publicKey` is nullptr;
@@ -38,7 +39,7 @@ struct SignatureRequirement {
 
 // Checks `length` bytes of the image at `path` (`read`: whether the file could be read at all)
 // against the device's limit, then its signature when `required` names a key, then, unless
-// `expected` is empty, its SHA-256 (lowercase hex).
+// `expected` is empty, its SHA-256 (lowercase hex). An unreadable image's file is asked why.
 ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, std::uint32_t length,
                       std::string_view expected, const SignatureRequirement& required,
                       Platform& platform);
@@ -48,11 +49,10 @@ ImageCheck CheckImage(bool read, const char* path, const std::uint8_t* image, st
 const char* SignatureProblemText(SignatureVerdict verdict);
 
 // Why `check` refuses the image, in words (Windows-1252, zero-terminated in `out`):
-// "imagen demasiado larga para el equipo: 40000 bytes, como máximo 31743". `unreadable` is why
-// the file would not open, for kUnreadable, in the same language. Empty for a good image. In
-// Spanish for the records, or in the chosen language when `localized` is true.
-void DescribeImageProblem(const ImageCheck& check, const char* unreadable, char* out,
-                          std::size_t capacity, bool localized = false);
+// "imagen demasiado larga para el equipo: 40000 bytes, como máximo 31743". Empty for a good
+// image. In Spanish for the records, or in the chosen language when `localized` is true.
+void DescribeImageProblem(const ImageCheck& check, char* out, std::size_t capacity,
+                          bool localized = false);
 
 // The reason a file would not open, in words (Spanish, Windows-1252; Localized() gives them in the
 // chosen language): for an image when `append` is false, for a record file when it is true.

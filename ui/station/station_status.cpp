@@ -34,12 +34,10 @@ ImageState CheckStationImage(const StationConfig& config, cli::Platform& platfor
   state.check = cli::CheckImage(
       read, config.image.c_str(), image, length, config.sha256,
       {config.publicKey.empty() ? nullptr : config.publicKey.c_str(), nullptr}, platform);
-  const char* reason =
-      read ? "" : cli::FileProblemText(platform.ExplainFile(config.image.c_str(), false), false);
   char text[256];
-  cli::DescribeImageProblem(state.check, reason, text, sizeof text);
+  cli::DescribeImageProblem(state.check, text, sizeof text);
   state.problem = text;
-  cli::DescribeImageProblem(state.check, read ? "" : Localized(reason), text, sizeof text, true);
+  cli::DescribeImageProblem(state.check, text, sizeof text, true);
   state.shownProblem = text;
   return state;
 }
