@@ -73,31 +73,18 @@ void ExpectTextsFit(const QWidget* dialog) {
   }
 }
 
-// The window over COM3, served by the simulator with `simArgs`, with an image of 300 bytes
-// loaded.
-struct EnglishRun {
-  support::TempDir dir;
-  guitest::PortTable ports{dir};
-  support::SimProcess sim;
-  fakes::SkippingClock clock;
-  guitest::ScriptedChooser chooser;
-  std::unique_ptr<updater::PosixPortDriver> driver;
-  std::unique_ptr<CUpdaterDlg> dlg;
-
+// The window over COM3, served by the simulator with `simArgs` and pumped by its clock, with an
+// image of 300 bytes loaded.
+struct EnglishRun : guitest::RunFixture<fakes::SkippingClock> {
   bool Start(const QStringList& simArgs) {
-    if (!guitest::StartSim(sim, simArgs))
+    if (!RunFixture::Start(simArgs))
       return false;
-    ports.Set(2, sim.path());
-    driver = std::make_unique<updater::PosixPortDriver>(ports.table());
-    dlg = std::make_unique<CUpdaterDlg>(*driver, clock, chooser);
     clock.SetPumpHook(&CUpdaterDlg::PumpHook, dlg.get());
-    dlg->show();
-    chooser.Answer(guitest::WriteImage(dir, QStringLiteral("IMAGE.QMZ"), 300));
-    dlg->OnOpenFile();
-    return QTest::qWaitForWindowExposed(dlg.get());
+    Load(300);
+    return true;
   }
-  void Program() { QTest::mouseClick(dlg->findChild<QPushButton*>("IDC_PROGRAM"), Qt::LeftButton); }
-  QLabel* Info() const { return dlg->findChild<QLabel*>(QStringLiteral("IDC_INFO")); }
+  void Program() { QTest::mouseClick(Button("IDC_PROGRAM"), Qt::LeftButton); }
+  QLabel* InfoLabel() const { return Item<QLabel>("IDC_INFO"); }
 };
 
 }  // namespace
@@ -147,15 +134,15 @@ class EnglishWindowTest : public QObject {
     EnglishRun f;
     QVERIFY(f.Start({QStringLiteral("--no-pace")}));
     f.Program();
-    QCOMPARE(f.Info()->text(), QStringLiteral("Download complete\n"));
+    QCOMPARE(f.InfoLabel()->text(), QStringLiteral("Download complete\n"));
     const QString log = QString::fromLatin1(f.dlg->core().m_report.m_log);
     QVERIFY2(log.contains(QStringLiteral("Download started\n\r\n")), qPrintable(log));
     int widest = 0;
     for (const QString& line : log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
-      widest = std::max(widest, TextWidth(f.Info(), line));
-      QVERIFY2(TextWidth(f.Info(), line) <= TextRoom(f.Info()), qPrintable(line));
+      widest = std::max(widest, TextWidth(f.InfoLabel(), line));
+      QVERIFY2(TextWidth(f.InfoLabel(), line) <= TextRoom(f.InfoLabel()), qPrintable(line));
     }
-    qInfo("IDC_INFO: the widest status line %d px in %d px", widest, TextRoom(f.Info()));
+    qInfo("IDC_INFO: the widest status line %d px in %d px", widest, TextRoom(f.InfoLabel()));
   }
 
   void AWrongEchoIsReportedInAnEnglishBox() {

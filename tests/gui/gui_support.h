@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QLabel>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "download/updater_core.h"
@@ -71,5 +75,45 @@ void WhenShown(std::function<QWidget*()> find, std::function<void(QWidget*)> act
 // The active modal dialog of type T, or the open popup menu.
 QWidget* ActiveModal();
 QWidget* ActivePopup();
+
+// The window with COM1, COM2 and COM4 absent and the simulator on COM3.
+template <typename ClockType>
+struct RunFixture {
+  support::TempDir dir;
+  guitest::PortTable ports{dir};
+  support::SimProcess sim;
+  ClockType clock;
+  guitest::ScriptedChooser chooser;
+  std::unique_ptr<updater::PosixPortDriver> driver;
+  std::unique_ptr<CUpdaterDlg> dlg;
+
+  // With no arguments no device is attached.
+  bool Start(const QStringList& simArgs) {
+    if (!simArgs.isEmpty()) {
+      if (!guitest::StartSim(sim, simArgs))
+        return false;
+      ports.Set(2, sim.path());
+    }
+    driver = std::make_unique<updater::PosixPortDriver>(ports.table());
+    dlg = std::make_unique<CUpdaterDlg>(*driver, clock, chooser);
+    dlg->show();
+    return QTest::qWaitForWindowExposed(dlg.get());
+  }
+  bool Load(int size) {
+    image = guitest::WriteImage(dir, QStringLiteral("IMAGEN.QMZ"), size);
+    chooser.Answer(image);
+    dlg->OnOpenFile();
+    return Button("IDC_PROGRAM")->isEnabled();
+  }
+  template <typename T = QWidget>
+  T* Item(const char* name) const {
+    return dlg->findChild<T*>(QString::fromLatin1(name));
+  }
+  QPushButton* Button(const char* name) const { return Item<QPushButton>(name); }
+  QString Info() const { return Item<QLabel>("IDC_INFO")->text(); }
+  QByteArray Log() const { return QByteArray(dlg->core().m_report.m_log); }
+
+  QString image;
+};
 
 }  // namespace guitest

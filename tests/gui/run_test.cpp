@@ -23,46 +23,7 @@
 
 namespace {
 
-// The window with COM1, COM2 and COM4 absent and the simulator on COM3.
-template <typename ClockType>
-struct RunFixture {
-  support::TempDir dir;
-  guitest::PortTable ports{dir};
-  support::SimProcess sim;
-  ClockType clock;
-  guitest::ScriptedChooser chooser;
-  std::unique_ptr<updater::PosixPortDriver> driver;
-  std::unique_ptr<CUpdaterDlg> dlg;
-
-  // With no arguments no device is attached.
-  bool Start(const QStringList& simArgs) {
-    if (!simArgs.isEmpty()) {
-      if (!guitest::StartSim(sim, simArgs))
-        return false;
-      ports.Set(2, sim.path());
-    }
-    driver = std::make_unique<updater::PosixPortDriver>(ports.table());
-    dlg = std::make_unique<CUpdaterDlg>(*driver, clock, chooser);
-    dlg->show();
-    return QTest::qWaitForWindowExposed(dlg.get());
-  }
-  bool Load(int size) {
-    image = guitest::WriteImage(dir, QStringLiteral("IMAGEN.QMZ"), size);
-    chooser.Answer(image);
-    dlg->OnOpenFile();
-    return Button("IDC_PROGRAM")->isEnabled();
-  }
-  template <typename T = QWidget>
-  T* Item(const char* name) const {
-    return dlg->findChild<T*>(QString::fromLatin1(name));
-  }
-  QPushButton* Button(const char* name) const { return Item<QPushButton>(name); }
-  QString Info() const { return Item<QLabel>("IDC_INFO")->text(); }
-  QByteArray Log() const { return QByteArray(dlg->core().m_report.m_log); }
-
-  QString image;
-};
-
+using guitest::RunFixture;
 using FastRun = RunFixture<fakes::SkippingClock>;
 
 }  // namespace
