@@ -22,30 +22,15 @@
 #include "ui/win32/resource.h"
 #include "ui/win32/updater_dlg.h"
 #include "windows/com3_device.h"
+#include "windows/window_support.h"
 
 namespace {
+
+using win32test::Text;
 
 // The pixels a push button keeps clear a side: Wine draws its label two inside the edge, a
 // default button's one further in, and shifts it one while pushed.
 constexpr int kButtonInset = 4;
-
-class ImageChooser final : public updater::FileChooser {
- public:
-  bool Choose(char* path, std::size_t capacity) override {
-    if (answer.empty() || answer.size() >= capacity)
-      return false;
-    std::memcpy(path, answer.c_str(), answer.size() + 1);
-    return true;
-  }
-  std::string answer;
-};
-
-std::string Text(HWND window) {
-  static char text[70000];
-  text[0] = '\0';
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
 
 // The width of `text`'s first line (a status line ends in a line break) in the control's font.
 int TextWidth(HWND control, const std::string& text) {
@@ -100,7 +85,7 @@ class Win32EnglishWindow : public ::testing::Test {
 
   updater::Win32PortDriver driver;
   updater::SystemClock clock;
-  ImageChooser chooser;
+  win32test::AnsweringChooser chooser;
   CUpdaterDlg dlg;
   HWND hwnd = nullptr;
 };
@@ -131,29 +116,18 @@ struct BoxSeen {
   std::vector<std::string> texts;
 };
 
-BoxSeen* boxSeen = nullptr;
-
-BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-  if (IsWindowVisible(window) && Text(window) == boxSeen->caption) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
-  HWND box = nullptr;
-  if (boxSeen != nullptr)
-    EnumThreadWindows(GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
+void AnswerBox(void* context, int) {
+  auto* seen = static_cast<BoxSeen*>(context);
+  HWND box = win32test::FindThreadWindow(seen->caption);
   if (box == nullptr)
     return;
-  ++boxSeen->opened;
+  ++seen->opened;
   for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
-    boxSeen->texts.push_back(Text(child));
+    seen->texts.push_back(Text(child));
   }
-  if (boxSeen->fromTemplate != nullptr)
-    ExpectTextsFit(box, *boxSeen->fromTemplate);
+  if (seen->fromTemplate != nullptr)
+    ExpectTextsFit(box, *seen->fromTemplate);
   SendMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
@@ -163,11 +137,10 @@ BoxSeen Answered(HWND hwnd, UINT message, WPARAM wParam, const char* caption,
   BoxSeen seen;
   seen.caption = caption;
   seen.fromTemplate = fromTemplate;
-  boxSeen = &seen;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 50, &AnswerBox);
-  SendMessageA(hwnd, message, wParam, 0);
-  KillTimer(nullptr, timer);
-  boxSeen = nullptr;
+  {
+    win32test::ThreadTimer timer(50, &AnswerBox, &seen);
+    SendMessageA(hwnd, message, wParam, 0);
+  }
   return seen;
 }
 
@@ -211,7 +184,7 @@ class Win32EnglishWindowOnCom3 : public win32test::Com3Test {
 
   updater::Win32PortDriver driver;
   updater::SystemClock clock;
-  ImageChooser chooser;
+  win32test::AnsweringChooser chooser;
   CUpdaterDlg dlg;
 };
 

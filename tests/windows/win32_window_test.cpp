@@ -24,22 +24,13 @@
 #include "ui/win32/resource.h"
 #include "ui/win32/updater_dlg.h"
 #include "windows/com3_device.h"
+#include "windows/window_support.h"
 
 namespace {
 
-// Answers "Abrir archivo" with a path, or cancels when the path is empty.
-class AnsweringChooser final : public updater::FileChooser {
- public:
-  bool Choose(char* path, std::size_t capacity) override {
-    ++calls;
-    if (answer.empty() || answer.size() >= capacity)
-      return false;
-    std::memcpy(path, answer.c_str(), answer.size() + 1);
-    return true;
-  }
-  std::string answer;
-  int calls = 0;
-};
+using win32test::AnsweringChooser;
+using win32test::Text;
+using win32test::ThreadTimer;
 
 // Lines of text: the image view wraps what it shows, and Wine's edit control takes close to a
 // minute to wrap 64 KiB without a line break.
@@ -48,12 +39,6 @@ std::string WriteImage(const std::string& name, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i)
     bytes[i] = static_cast<std::uint8_t>(i % 64 == 63 ? '\n' : 'A' + i % 26);
   return support::WriteImage(support::ProcessTempDir().File(name), bytes);
-}
-
-std::string Text(HWND window) {
-  char text[4096] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
 }
 
 std::string ItemText(HWND dlg, int id) {
@@ -122,40 +107,6 @@ int Count(const std::string& text, const std::string& part) {
     ++n;
   return n;
 }
-
-// A thread timer whose callback is a lambda-free function with a context pointer: the window
-// runs it from its message loop, its modal loops and its wait pump alike.
-class ThreadTimer {
- public:
-  using Callback = void (*)(void* context, int tick);
-  ThreadTimer(UINT ms, Callback callback, void* context) {
-    current_ = this;
-    callback_ = callback;
-    context_ = context;
-    id_ = SetTimer(nullptr, 0, ms, &ThreadTimer::OnTimer);
-  }
-  ~ThreadTimer() {
-    KillTimer(nullptr, id_);
-    current_ = nullptr;
-  }
-  ThreadTimer(const ThreadTimer&) = delete;
-  ThreadTimer& operator=(const ThreadTimer&) = delete;
-  int ticks() const { return ticks_; }
-
- private:
-  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD) {
-    if (current_ == nullptr)
-      return;
-    ThreadTimer* self = current_;
-    const int tick = self->ticks_++;
-    self->callback_(self->context_, tick);
-  }
-  static inline ThreadTimer* current_ = nullptr;
-  Callback callback_;
-  void* context_;
-  UINT_PTR id_ = 0;
-  int ticks_ = 0;
-};
 
 // The window created without its own modal loop, on the machine's driver and clock.
 class Win32Window : public ::testing::Test {
@@ -296,21 +247,9 @@ struct BoxSeen {
   std::string text;
 };
 
-BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
-  char className[16] = {};
-  GetClassNameA(window, className, sizeof className);
-  if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
-      Text(window) == updater::kApplicationName) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 void AnswerMessageBox(void* context, int) {
   auto* seen = static_cast<BoxSeen*>(context);
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), &FindMessageBox, reinterpret_cast<LPARAM>(&box));
+  HWND box = win32test::FindThreadWindow(updater::kApplicationName, "#32770");
   if (box == nullptr)
     return;
   ++seen->opened;
@@ -467,18 +406,9 @@ struct AboutSeen {
   bool ownedByMain = false;
 };
 
-BOOL CALLBACK FindAbout(HWND window, LPARAM found) {
-  if (IsWindowVisible(window) && Text(window) == "Acerca de") {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 void AnswerAbout(void* context, int) {
   auto* seen = static_cast<AboutSeen*>(context);
-  HWND about = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), &FindAbout, reinterpret_cast<LPARAM>(&about));
+  HWND about = win32test::FindThreadWindow("Acerca de");
   if (about == nullptr)
     return;
   ++seen->opened;
